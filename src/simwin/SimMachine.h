@@ -97,6 +97,7 @@ struct Outcome {
   uint64_t peakHeapBytes = 0;
   uint64_t largestHeapRequest = 0;
   int openRegistryKeys = 0;  // keys still open at the end
+  std::vector<std::string> notes;  // what the body reported with Note()
 
   std::vector<Call> CallsTo(const std::string& name) const;
   int Count(const std::string& name) const { return (int)CallsTo(name).size(); }
@@ -113,6 +114,9 @@ Outcome Run(const Machine& machine, const std::function<void()>& body);
 // Runs body in this process (for fuzzing): ExitProcess unwinds back here with longjmp,
 // and every heap block the body left is freed, as process end would.
 Outcome RunInProcess(const Machine& machine, const std::function<void()>& body);
+
+// Lets a body report a value from inside the scenario (it ends up in Outcome::notes).
+void Note(const std::string& text);
 
 // How the simulation formats arguments, for tests that compare them.
 std::string Hex(uint64_t value);

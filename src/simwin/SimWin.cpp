@@ -285,6 +285,8 @@ std::string Serialize(const Outcome& o) {
   Put(out, o.peakHeapBytes);
   Put(out, o.largestHeapRequest);
   Put(out, (uint64_t)(int64_t)o.openRegistryKeys);
+  Put(out, (uint64_t)o.notes.size());
+  for (const std::string& n : o.notes) Put(out, n);
   return out;
 }
 
@@ -323,6 +325,10 @@ bool Deserialize(const std::string& in, Outcome& o) {
   }
   if (!Get(in, at, o.peakHeapBytes) || !Get(in, at, o.largestHeapRequest) || !Get(in, at, v)) return false;
   o.openRegistryKeys = (int)(int64_t)v;
+  if (!Get(in, at, n)) return false;
+  o.notes.resize(n);
+  for (auto& note : o.notes)
+    if (!Get(in, at, note)) return false;
   return true;
 }
 
@@ -353,6 +359,8 @@ void FreeHeap() {
 }
 
 }  // namespace
+
+void Note(const std::string& text) { S->outcome.notes.push_back(text); }
 
 Outcome Run(const Machine& machine, const std::function<void()>& body) {
   int fds[2];
