@@ -21,7 +21,7 @@ unit: build
 
 # The unit tests once more under AddressSanitizer and UndefinedBehaviorSanitizer.
 asan: deps
-	@cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKESTRUNE_SANITIZE=ON -DKESTRUNE_WINDOWS=OFF >/dev/null
+	@cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKESTRUNE_SANITIZE=ON -DKESTRUNE_WINDOWS=OFF -DKESTRUNE_DIST=$(CURDIR)/$(ASAN_BUILD)/dist >/dev/null
 	@cmake --build $(ASAN_BUILD) -j$(JOBS) --target unit_tests
 	@ctest --test-dir $(ASAN_BUILD) --output-on-failure
 

@@ -1,0 +1,103 @@
+#include <lzma.h>
+#include <stdio.h>
+
+#include "Pack.h"
+
+namespace kpack {
+
+std::string LzmaEncode(const std::string& data, const LzmaSettings& settings, uint8_t props[5], bool showProgress) {
+  lzma_options_lzma options;
+  if (lzma_lzma_preset(&options, settings.preset | (settings.extreme ? LZMA_PRESET_EXTREME : 0)))
+    throw PackError("unknown LZMA preset " + std::to_string(settings.preset));
+  // The dictionary never needs to be larger than the data (nor smaller than 4 KiB): the
+  // loader then asks for no more memory than the engine's size.
+  uint64_t fit = data.size() < 4096 ? 4096 : data.size();
+  if (options.dict_size > fit) options.dict_size = (uint32_t)fit;
+  options.ext_flags = 0;  // no end marker: the header stores the size
+  lzma_filter filters[2] = {{LZMA_FILTER_LZMA1EXT, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+  lzma_stream strm = LZMA_STREAM_INIT;
+  if (lzma_raw_encoder(&strm, filters) != LZMA_OK) throw PackError("cannot set up the LZMA encoder");
+  uint32_t d = options.dict_size;
+  props[0] = (uint8_t)((options.pb * 5 + options.lp) * 9 + options.lc);
+  for (int i = 0; i < 4; i++) props[1 + i] = (uint8_t)(d >> (8 * i));
+
+  std::string out;
+  const size_t kChunk = 1 << 20;
+  std::string buffer(kChunk, '\0');
+  size_t fed = 0;
+  int lastPercent = -1;
+  for (;;) {
+    if (strm.avail_in == 0 && fed < data.size()) {
+      size_t n = std::min(kChunk, data.size() - fed);
+      strm.next_in = (const uint8_t*)data.data() + fed;
+      strm.avail_in = n;
+      fed += n;
+    }
+    strm.next_out = (uint8_t*)&buffer[0];
+    strm.avail_out = kChunk;
+    lzma_ret ret = lzma_code(&strm, fed == data.size() ? LZMA_FINISH : LZMA_RUN);
+    out.append(buffer, 0, kChunk - strm.avail_out);
+    if (showProgress && !data.empty()) {
+      int percent = (int)(strm.total_in * 100 / data.size());
+      if (percent != lastPercent) {
+        fprintf(stderr, "\r  compressing: %3d%%", percent);
+        lastPercent = percent;
+      }
+    }
+    if (ret == LZMA_STREAM_END) break;
+    if (ret != LZMA_OK) {
+      lzma_end(&strm);
+      throw PackError("LZMA encoding failed (" + std::to_string((int)ret) + ")");
+    }
+  }
+  if (showProgress) fprintf(stderr, "\n");
+  lzma_end(&strm);
+  return out;
+}
+
+std::optional<std::string> LzmaDecode(const std::string& packed, const uint8_t props[5], uint32_t unpackedSize,
+                                      std::string* why) {
+  uint32_t dict = props[1] | props[2] << 8 | props[3] << 16 | (uint32_t)props[4] << 24;
+  if (props[0] >= 225 || dict > 0x7FFFFFFFu) {
+    *why = "the LZMA properties are not valid";
+    return std::nullopt;
+  }
+  if (unpackedSize > 0x7FFFFFFFu) {
+    *why = "the unpacked size is 2 GiB or more";
+    return std::nullopt;
+  }
+  lzma_options_lzma options{};
+  options.lc = props[0] % 9;
+  options.lp = (props[0] / 9) % 5;
+  options.pb = props[0] / 45;
+  uint32_t needed = unpackedSize > 4096 ? unpackedSize : 4096;
+  options.dict_size = dict < needed ? dict : needed;
+  options.ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
+  options.ext_size_low = unpackedSize;
+  lzma_filter filters[2] = {{LZMA_FILTER_LZMA1EXT, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+  lzma_stream strm = LZMA_STREAM_INIT;
+  if (lzma_raw_decoder(&strm, filters) != LZMA_OK) {
+    *why = "the decoder refuses the LZMA properties (lc + lp above 4?)";
+    return std::nullopt;
+  }
+  std::string out(unpackedSize, '\0');
+  if (unpackedSize) {
+    strm.next_in = (const uint8_t*)packed.data();
+    strm.avail_in = packed.size();
+    strm.next_out = (uint8_t*)&out[0];
+    strm.avail_out = unpackedSize;
+    lzma_ret ret;
+    do ret = lzma_code(&strm, LZMA_FINISH);
+    while (ret == LZMA_OK);
+    if (ret != LZMA_STREAM_END || strm.total_out != unpackedSize) {
+      *why = ret == LZMA_DATA_ERROR ? "the compressed data are corrupt"
+                                    : "the compressed data end before " + std::to_string(unpackedSize) + " bytes";
+      lzma_end(&strm);
+      return std::nullopt;
+    }
+  }
+  lzma_end(&strm);
+  return out;
+}
+
+}  // namespace kpack
