@@ -9,7 +9,7 @@ PKGS=(cmake g++ make pkg-config
       liblzma-dev xz-utils googletest libgtest-dev libcli11-dev
       python3-pytest python3-pefile osslsigncode
       clang-14 libclang-rt-14-dev
-      zlib1g-dev dpkg-dev)
+      zlib1g-dev dpkg-dev openssl)
 
 missing=()
 for p in "${PKGS[@]}"; do

@@ -1,0 +1,1 @@
+# Puts tests/ on the import path for the shared helpers (craft.py).
