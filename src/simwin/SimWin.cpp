@@ -411,7 +411,10 @@ using namespace simwin;
 
 // ---------------------------------------------------------------- kernel32
 
-LPSTR WINAPI GetCommandLineA() { return &S->commandLine[0]; }
+LPSTR WINAPI GetCommandLineA() {
+  Rec("GetCommandLineA", {});
+  return &S->commandLine[0];
+}
 
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR filename, DWORD size) {
   Rec("GetModuleFileNameA", {ModuleText(module), Num(size)});
