@@ -20,3 +20,12 @@ add_custom_command(OUTPUT "${E2E_BIN}/engine64.exe"
           -ladvapi32 -lshell32
   DEPENDS "${ENGINE_SRC}")
 add_custom_target(engine64 ALL DEPENDS "${E2E_BIN}/engine64.exe")
+
+# A DLL to plant beside installers, and a program that imports mpr the unsafe way.
+add_library(planted_mpr SHARED "${ROOT}/tests/e2e/helpers/planted_mpr.c")
+set_target_properties(planted_mpr PROPERTIES PREFIX "" OUTPUT_NAME "mpr" RUNTIME_OUTPUT_DIRECTORY "${E2E_BIN}/planted")
+target_link_options(planted_mpr PRIVATE -static -s -Wl,--kill-at)
+add_executable(static_mpr_user WIN32 "${ROOT}/tests/e2e/helpers/static_mpr_user.c")
+target_link_libraries(static_mpr_user PRIVATE mpr)
+target_link_options(static_mpr_user PRIVATE -static -s)
+set_target_properties(static_mpr_user PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${E2E_BIN}")

@@ -4,7 +4,8 @@
  *   /log=<path>     where to write the log (UTF-8, appended)
  *   /exit=<code>    the exit code (default 0)
  *   /linger=<ms>    how long to stay alive before ending (default 0)
- * Log lines: path=, cmdline=, cwd=, elevated=, admin=, bits=, then end.
+ * Log lines: path=, cmdline=, cwd=, elevated=, admin=, bits=, and at the very end ended=
+ * with the path again (several engines may share one log).
  */
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -67,7 +68,9 @@ int WINAPI wWinMain(HINSTANCE a, HINSTANCE b, LPWSTR c, int d) {
   if (log) {
     FILE* f = _wfopen(log, L"ab");
     if (f) {
-      fprintf(f, "end\n");
+      wchar_t self[4096];
+      GetModuleFileNameW(NULL, self, 4096);
+      Line(f, "ended", self);
       fclose(f);
     }
   }
