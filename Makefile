@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 PYTHON := /usr/bin/python3
 
-.PHONY: deps build demo test unit asan e2e clean
+.PHONY: deps build demo test unit asan e2e bench clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -35,3 +35,7 @@ test: build
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) dist
+
+# Measurements, not tests: the loader's decode time and memory against xz.
+bench: build
+	@$(PYTHON) bench/run_bench.py
