@@ -1,6 +1,7 @@
 // Choosing the setup engine by the bitness of Windows, and decoding it with liblzma.
 #include <lzma.h>
 
+#include "LzmaSetup.h"
 #include "StubCore.h"
 
 bool IsWow64() {
@@ -43,27 +44,10 @@ static void* LzmaAlloc(void*, size_t count, size_t size) {
 static void LzmaFree(void*, void* block) { StubFree(block); }
 static const lzma_allocator kLzmaAllocator = {LzmaAlloc, LzmaFree, nullptr};
 
-// Sets the decoder up from the header's five property bytes for a raw stream whose
-// decoded size is known.  False when the properties are not ones a stream can have.
+// The decoder for the header's properties and a stream whose decoded size is known.
 static bool SetUpDecoder(lzma_stream& strm, uint32_t unpackedSize) {
-  const uint8_t* props = gHeader.lzmaProperties;
-  uint32_t dictSize = (uint32_t)props[1] | (uint32_t)props[2] << 8 | (uint32_t)props[3] << 16 |
-                      (uint32_t)props[4] << 24;
-  if (props[0] >= 225 || dictSize > 0x7FFFFFFFu) return false;
   lzma_options_lzma options;
-  StubZero(&options, sizeof options);
-  options.lc = props[0] % 9;
-  options.lp = (props[0] / 9) % 5;
-  options.pb = props[0] / 45;
-  // No match reaches further back than the output made so far, so a dictionary larger than
-  // the engine buys nothing but memory.
-  uint32_t needed = unpackedSize > 4096 ? unpackedSize : 4096;
-  options.dict_size = dictSize < needed ? dictSize : needed;
-  // Knowing the size, liblzma stops exactly there and refuses a last match that would run
-  // past it; a stream may still close with an end marker right after the last byte.
-  options.ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
-  options.ext_size_low = unpackedSize;
-  options.ext_size_high = 0;
+  if (!LzmaOptionsFromProperties(gHeader.lzmaProperties, unpackedSize, &options)) return false;
   lzma_filter filters[2];
   filters[0].id = LZMA_FILTER_LZMA1EXT;
   filters[0].options = &options;

@@ -1,6 +1,7 @@
 #include <lzma.h>
 #include <stdio.h>
 
+#include "LzmaSetup.h"
 #include "Pack.h"
 
 namespace kpack {
@@ -57,23 +58,15 @@ std::string LzmaEncode(const std::string& data, const LzmaSettings& settings, ui
 
 std::optional<std::string> LzmaDecode(const std::string& packed, const uint8_t props[5], uint32_t unpackedSize,
                                       std::string* why) {
-  uint32_t dict = props[1] | props[2] << 8 | props[3] << 16 | (uint32_t)props[4] << 24;
-  if (props[0] >= 225 || dict > 0x7FFFFFFFu) {
-    *why = "the LZMA properties are not valid";
-    return std::nullopt;
-  }
   if (unpackedSize > 0x7FFFFFFFu) {
     *why = "the unpacked size is 2 GiB or more";
     return std::nullopt;
   }
-  lzma_options_lzma options{};
-  options.lc = props[0] % 9;
-  options.lp = (props[0] / 9) % 5;
-  options.pb = props[0] / 45;
-  uint32_t needed = unpackedSize > 4096 ? unpackedSize : 4096;
-  options.dict_size = dict < needed ? dict : needed;
-  options.ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
-  options.ext_size_low = unpackedSize;
+  lzma_options_lzma options;
+  if (!LzmaOptionsFromProperties(props, unpackedSize, &options)) {
+    *why = "the LZMA properties are not valid";
+    return std::nullopt;
+  }
   lzma_filter filters[2] = {{LZMA_FILTER_LZMA1EXT, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
   lzma_stream strm = LZMA_STREAM_INIT;
   if (lzma_raw_decoder(&strm, filters) != LZMA_OK) {

@@ -18,6 +18,14 @@ Machine Installer(const std::string& commandLine, uint8_t elevation = emAsInvoke
   return m;
 }
 
+// Moves the machine's installer file to another path.
+void MoveInstaller(Machine& m, const std::string& path) {
+  simwin::File installer = m.files[m.modulePath];
+  m.files.erase(m.modulePath);
+  m.modulePath = path;
+  m.files[path] = installer;
+}
+
 // The path of the copy, from the last CreateFileA for writing.
 std::string CopyPath(const Outcome& o) {
   std::string path;
@@ -94,10 +102,7 @@ TEST(TempCopyName, NumberingRules) {
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
     Machine m = Installer("setup.exe");
-    simwin::File installer = m.files[m.modulePath];
-    m.files.erase(m.modulePath);
-    m.modulePath = r.modulePath;
-    m.files[m.modulePath] = installer;
+    MoveInstaller(m, r.modulePath);
     for (const std::string& e : r.existing) {
       if (e.back() == '\\')
         m.AddDirectory(kTemp + e.substr(0, e.size() - 1));
@@ -107,16 +112,15 @@ TEST(TempCopyName, NumberingRules) {
     Outcome o = RunLoaderEntry(m);
     ASSERT_TRUE(o.boxes.empty()) << o.boxes[0].text;
     EXPECT_EQ(CopyPath(o), kTemp + r.copy);
-    for (const std::string& e : r.existing)
+    for (const std::string& e : r.existing) {
       if (e.back() != '\\') EXPECT_EQ(o.files.at(kTemp + e).data, "someone else's");
+    }
   }
 }
 
 TEST(TempCopyName, DigitsGoInFrontOfAShortPath) {
   Machine m = Installer("setup.exe");
-  simwin::File installer = m.files[m.modulePath];
-  m.modulePath = "C:\\Downloads\\a";
-  m.files[m.modulePath] = installer;
+  MoveInstaller(m, "C:\\Downloads\\a");
   m.tempPath = "";
   m.AddFile("C:\\a", "taken");
   m.AddDirectory("2C:");  // only so that the odd name can be created here
@@ -308,10 +312,7 @@ TEST(StartSetupEngine, UncPathsAndTheSystemFolderOnlyLoads) {
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
     Machine m = Installer("setup.exe");
-    simwin::File installer = m.files[m.modulePath];
-    m.files.erase(m.modulePath);
-    m.modulePath = r.modulePath;
-    m.files[m.modulePath] = installer;
+    MoveInstaller(m, r.modulePath);
     m.AddDirectory("\\\\server\\share");
     m.mappedDrives["N:"] = "\\\\server\\share";
     m.major = 5;

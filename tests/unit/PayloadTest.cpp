@@ -212,15 +212,20 @@ TEST(Decode, MemoryThatCannotBeHadEndsInABox) {
   ExpectFatal(Decode(s, 200000), kTextPackageDamaged);
 }
 
-TEST(Decode, PackedSizeOf2GiBReadsNothing) {
-  Package p;
-  p.header.payload32 = {p.Add("abc"), 0x80000000u, 10};
+// Decodes the package's 32-bit entry as it stands in the header.
+Outcome DecodeEntry(const Package& p) {
   TPayloadEntry e = p.header.payload32;
-  Outcome o = simwin::Run(MachineWith(p.Finish()), [e] {
+  return simwin::Run(MachineWith(p.Finish()), [e] {
     HANDLE h = VerifyPackage();
     TStream input, output;
     DecodePayload(h, e, input, output);
   });
+}
+
+TEST(Decode, PackedSizeOf2GiBReadsNothing) {
+  Package p;
+  p.header.payload32 = {p.Add("abc"), 0x80000000u, 10};
+  Outcome o = DecodeEntry(p);
   ExpectFatal(o, kTextPackageDamaged);
   EXPECT_LT(o.largestHeapRequest, 1u << 20);
 }
@@ -230,12 +235,7 @@ TEST(Decode, EngineOffsetOf2GiBIsAFailedReadNotAReadFromElsewhere) {
   Package p;
   p.AddEngine(data, 32);
   p.header.payload32.offset = 0x80000000u;
-  TPayloadEntry e = p.header.payload32;
-  Outcome o = simwin::Run(MachineWith(p.Finish()), [e] {
-    HANDLE h = VerifyPackage();
-    TStream input, output;
-    DecodePayload(h, e, input, output);
-  });
+  Outcome o = DecodeEntry(p);
   ExpectFatal(o, kTextPackageDamaged);
   EXPECT_EQ(o.Count("ReadFile"), 3);  // locator, region, header: no read of the engine
 }
