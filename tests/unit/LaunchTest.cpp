@@ -113,7 +113,9 @@ TEST(TempCopyName, NumberingRules) {
     ASSERT_TRUE(o.boxes.empty()) << o.boxes[0].text;
     EXPECT_EQ(CopyPath(o), kTemp + r.copy);
     for (const std::string& e : r.existing) {
-      if (e.back() != '\\') EXPECT_EQ(o.files.at(kTemp + e).data, "someone else's");
+      if (e.back() != '\\') {
+        EXPECT_EQ(o.files.at(kTemp + e).data, "someone else's");
+      }
     }
   }
 }
