@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 PYTHON := /usr/bin/python3
 
-.PHONY: deps build demo test unit asan e2e bench clean
+.PHONY: deps build demo test unit asan e2e bench fuzz-build fuzz-smoke clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -31,11 +31,32 @@ e2e: build
 test: build
 	@ctest --test-dir $(BUILD) --output-on-failure
 	@$(MAKE) --no-print-directory asan
+	@$(MAKE) --no-print-directory fuzz-smoke
 	@$(PYTHON) -m pytest -q -p no:cacheprovider tests
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) dist
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) dist
 
 # Measurements, not tests: the loader's decode time and memory against xz.
 bench: build
 	@$(PYTHON) bench/run_bench.py
+
+# The fuzz targets (clang, AddressSanitizer, UndefinedBehaviorSanitizer), run for a bounded
+# time over the seed corpus; new inputs go to a scratch folder, the seeds stay as they are.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_FLAGS := -timeout=10 -rss_limit_mb=4096 -malloc_limit_mb=4096 -print_final_stats=1
+fuzz-build: deps
+	@CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRUNE_FUZZ=ON \
+	  -DKESTRUNE_WINDOWS=OFF -DKESTRUNE_DIST=$(CURDIR)/$(FUZZ_BUILD)/dist >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j$(JOBS) --target fuzz_loader fuzz_pack
+
+fuzz-smoke: fuzz-build
+	@rm -rf $(FUZZ_BUILD)/scratch && mkdir -p $(FUZZ_BUILD)/scratch/loader $(FUZZ_BUILD)/scratch/pack
+	@$(FUZZ_BUILD)/tests/fuzz/fuzz_loader $(FUZZ_FLAGS) -max_total_time=35 -artifact_prefix=$(FUZZ_BUILD)/ \
+	  $(FUZZ_BUILD)/scratch/loader tests/fuzz/corpus/loader 2>$(FUZZ_BUILD)/fuzz_loader.log \
+	  || { tail -n 60 $(FUZZ_BUILD)/fuzz_loader.log; exit 1; }
+	@grep -E '^(stat::number_of_executed_units|Done)' $(FUZZ_BUILD)/fuzz_loader.log | sed 's/^/fuzz_loader: /'
+	@$(FUZZ_BUILD)/tests/fuzz/fuzz_pack $(FUZZ_FLAGS) -max_total_time=25 -artifact_prefix=$(FUZZ_BUILD)/ \
+	  $(FUZZ_BUILD)/scratch/pack tests/fuzz/corpus/pack 2>$(FUZZ_BUILD)/fuzz_pack.log \
+	  || { tail -n 60 $(FUZZ_BUILD)/fuzz_pack.log; exit 1; }
+	@grep -E '^(stat::number_of_executed_units|Done)' $(FUZZ_BUILD)/fuzz_pack.log | sed 's/^/fuzz_pack: /'

@@ -8,7 +8,7 @@ PKGS=(cmake g++ make pkg-config
       wine wine32:i386 wine64
       liblzma-dev xz-utils googletest libgtest-dev libcli11-dev
       python3-pytest python3-pefile osslsigncode
-      clang-14 libclang-rt-14-dev
+      clang-14 llvm-14 libclang-rt-14-dev
       zlib1g-dev dpkg-dev openssl)
 
 missing=()

@@ -28,3 +28,13 @@ void RunLoader() {
   TAnsiString parameters = BuildEngineParameters();
   StartSetupEngine(copyPath, parameters);
 }
+
+#ifndef _WIN32
+void ResetProcessState() {
+  StubZero(&gLocator, sizeof gLocator);
+  StubZero(&gHeader, sizeof gHeader);
+  StubZero(&gVersionInfo, sizeof gVersionInfo);
+  gInOutOfMemory = false;
+  gCheckTokenMembership = nullptr;
+}
+#endif

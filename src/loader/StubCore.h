@@ -15,6 +15,17 @@ extern TPackageLocator gLocator;    // VerifyPackage
 extern TPackageHeader gHeader;      // VerifyPackage
 extern OSVERSIONINFOA gVersionInfo; // CheckWindowsVersion; all zero when the query failed
 
+// Process-wide state of single steps: the out-of-memory guard and the cached
+// CheckTokenMembership entry point.
+extern bool gInOutOfMemory;
+extern PFN_CheckTokenMembership gCheckTokenMembership;
+
+#ifndef _WIN32
+// Host builds only: puts every process-wide record back as a new process has it, for a
+// harness that runs the loader many times in one process.
+void ResetProcessState();
+#endif
+
 // ---- The entry and the sequence.
 extern "C" [[noreturn]] void Stub98Main();
 void RunLoader();

@@ -10,7 +10,7 @@ static_assert(sizeof(STARTUPINFOA) == kStartupInfoSize, "STARTUPINFOA");
 static_assert(sizeof(SHELLEXECUTEINFOA) == kShellExecuteInfoSize, "SHELLEXECUTEINFOA");
 #endif
 
-static PFN_CheckTokenMembership gCheckTokenMembership;
+PFN_CheckTokenMembership gCheckTokenMembership;  // looked up once, never cleared
 
 HMODULE LoadSystemLibrary(const char* name) {
   // By full path from the system folder: a DLL of the same name beside the installer (a

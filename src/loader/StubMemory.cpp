@@ -41,7 +41,7 @@ bool StubSame(const void* a, const void* b, size_t bytes) {
   return true;
 }
 
-static bool gInOutOfMemory;
+bool gInOutOfMemory;
 
 void StubOutOfMemory() {
   // Showing the message needs a little memory itself; if even that fails, end quietly.

@@ -56,41 +56,45 @@ std::string LzmaEncode(const std::string& data, const LzmaSettings& settings, ui
   return out;
 }
 
-std::optional<std::string> LzmaDecode(const std::string& packed, const uint8_t props[5], uint32_t unpackedSize,
-                                      std::string* why) {
+bool LzmaDecodesExactly(const std::string& packed, const uint8_t props[5], uint32_t unpackedSize,
+                        std::string* why) {
   if (unpackedSize > 0x7FFFFFFFu) {
     *why = "the unpacked size is 2 GiB or more";
-    return std::nullopt;
+    return false;
   }
   lzma_options_lzma options;
   if (!LzmaOptionsFromProperties(props, unpackedSize, &options)) {
     *why = "the LZMA properties are not valid";
-    return std::nullopt;
+    return false;
   }
   lzma_filter filters[2] = {{LZMA_FILTER_LZMA1EXT, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
   lzma_stream strm = LZMA_STREAM_INIT;
-  if (lzma_raw_decoder(&strm, filters) != LZMA_OK) {
-    *why = "the decoder refuses the LZMA properties (lc + lp above 4?)";
-    return std::nullopt;
+  lzma_ret ret = lzma_raw_decoder(&strm, filters);
+  if (ret != LZMA_OK) {
+    *why = ret == LZMA_MEM_ERROR ? "not enough memory for the decoder"
+                                 : "the decoder refuses the LZMA properties (lc + lp above 4?)";
+    return false;
   }
-  std::string out(unpackedSize, '\0');
-  if (unpackedSize) {
-    strm.next_in = (const uint8_t*)packed.data();
-    strm.avail_in = packed.size();
-    strm.next_out = (uint8_t*)&out[0];
-    strm.avail_out = unpackedSize;
-    lzma_ret ret;
-    do ret = lzma_code(&strm, LZMA_FINISH);
-    while (ret == LZMA_OK);
-    if (ret != LZMA_STREAM_END || strm.total_out != unpackedSize) {
-      *why = ret == LZMA_DATA_ERROR ? "the compressed data are corrupt"
-                                    : "the compressed data end before " + std::to_string(unpackedSize) + " bytes";
-      lzma_end(&strm);
-      return std::nullopt;
-    }
+  if (unpackedSize == 0) {
+    lzma_end(&strm);
+    return true;
   }
+  static thread_local uint8_t scratch[1 << 16];
+  strm.next_in = (const uint8_t*)packed.data();
+  strm.avail_in = packed.size();
+  do {
+    strm.next_out = scratch;
+    strm.avail_out = sizeof scratch;
+    ret = lzma_code(&strm, LZMA_FINISH);
+  } while (ret == LZMA_OK);
+  bool exact = ret == LZMA_STREAM_END && strm.total_out == unpackedSize;
+  if (!exact)
+    *why = ret == LZMA_DATA_ERROR  ? "the compressed data are corrupt"
+           : ret == LZMA_MEM_ERROR ? "not enough memory for the decoder"
+                                   : "the compressed data end after " + std::to_string(strm.total_out) + " of " +
+                                         std::to_string(unpackedSize) + " bytes";
   lzma_end(&strm);
-  return out;
+  return exact;
 }
 
 }  // namespace kpack

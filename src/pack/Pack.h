@@ -30,9 +30,10 @@ struct LzmaSettings {
 // Raw LZMA1 with no end marker; fills the five property bytes.
 std::string LzmaEncode(const std::string& data, const LzmaSettings& settings, uint8_t props[5],
                        bool showProgress = false);
-// Decodes exactly unpackedSize bytes as the loader does; nullopt with a reason on failure.
-std::optional<std::string> LzmaDecode(const std::string& packed, const uint8_t props[5], uint32_t unpackedSize,
-                                      std::string* why);
+// True when the stream decodes to exactly unpackedSize bytes as the loader decodes it; the
+// bytes are passed through a small buffer, not kept.  On failure, why says what is wrong.
+bool LzmaDecodesExactly(const std::string& packed, const uint8_t props[5], uint32_t unpackedSize,
+                        std::string* why);
 
 // ---- The loader's PE image
 struct VersionInfo {

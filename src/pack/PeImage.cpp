@@ -113,8 +113,7 @@ void ForEachChild(const std::string& b, const Node& parent, size_t base, F f) {
 
 template <typename F>
 void ForEachString(const std::string& image, F f) {
-  auto [offset, size] = FindVersionResource(image);
-  (void)size;
+  size_t offset = FindVersionResource(image).first;
   Node root = ReadNode(image, offset, offset);
   ForEachChild(image, root, offset, [&](const Node& info) {
     if (info.key != u"StringFileInfo") return;
@@ -175,8 +174,7 @@ void FillVersionBlock(std::string& image, const VersionInfo& info) {
       for (size_t i = 0; i < room; i++) Put16(image, s.valueAt + 2 * i, text[i]);
     }
   });
-  auto [offset, size] = FindVersionResource(image);
-  (void)size;
+  size_t offset = FindVersionResource(image).first;
   Node root = ReadNode(image, offset, offset);
   if (root.valueLength < 52 || Get32(image, root.valueAt) != 0xFEEF04BDu) throw PackError("malformed version block");
   size_t fixed = root.valueAt;
@@ -196,8 +194,7 @@ std::optional<VersionBlock> ReadVersionBlock(const std::string& image) {
       for (size_t i = 0; i + 1 < s.valueLength; i++) value += (char16_t)Get16(image, s.valueAt + 2 * i);
       block.strings.emplace_back(Utf16ToUtf8(s.key), Utf16ToUtf8(value));
     });
-    auto [offset, size] = FindVersionResource(image);
-    (void)size;
+    size_t offset = FindVersionResource(image).first;
     Node root = ReadNode(image, offset, offset);
     size_t fixed = root.valueAt;
     uint16_t* targets[2] = {block.fileVersion, block.productVersion};

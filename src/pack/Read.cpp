@@ -93,9 +93,8 @@ std::vector<Check> VerifyInstaller(const std::string& file) {
       continue;
     }
     std::string why;
-    auto decoded = LzmaDecode(file.substr(p.offset, p.packedSize), h.lzmaProperties, p.unpackedSize, &why);
-    add(e.name, decoded.has_value(),
-        decoded ? "decodes to exactly " + std::to_string(p.unpackedSize) + " bytes" : "does not decode: " + why);
+    bool exact = LzmaDecodesExactly(file.substr(p.offset, p.packedSize), h.lzmaProperties, p.unpackedSize, &why);
+    add(e.name, exact, exact ? "decodes to exactly " + std::to_string(p.unpackedSize) + " bytes" : "does not decode: " + why);
   }
   struct {
     const char* name;

@@ -8,8 +8,8 @@ std::u16string Utf8ToUtf16(const std::string& text) {
   auto bad = [] { throw PackError("the message is not valid UTF-8"); };
   while (i < text.size()) {
     unsigned char c = (unsigned char)text[i];
-    uint32_t cp;
-    int extra;
+    uint32_t cp = 0;
+    int extra = 0;
     if (c < 0x80) cp = c, extra = 0;
     else if ((c & 0xE0) == 0xC0) cp = c & 0x1F, extra = 1;
     else if ((c & 0xF0) == 0xE0) cp = c & 0x0F, extra = 2;

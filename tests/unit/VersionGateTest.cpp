@@ -128,7 +128,9 @@ TEST(VersionGate, Windows2000Rule) {
       ExpectAccepted(o);
     auto queries = o.CallsTo("GetVersionExA");
     ASSERT_EQ((int)queries.size(), r.queries);
-    if (r.queries == 2) EXPECT_EQ(queries[1].Arg(0), "156");
+    if (r.queries == 2) {
+      EXPECT_EQ(queries[1].Arg(0), "156");
+    }
   }
 }
 
