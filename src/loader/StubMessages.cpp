@@ -142,6 +142,23 @@ static TAnsiString WideToAnsi(const TWideText& text) {
   return result;
 }
 
+// MessageBoxA hands its text to Windows as a counted UTF-16 string of at most 65534 bytes:
+// a longer text shows as an empty box.  The package's text is cut to what fits, at a
+// character boundary.
+static const int kMaxBoxText = 32766;
+
+static void CutForMessageBox(TAnsiString& text) {
+  if (text.Length() <= kMaxBoxText) return;
+  const char* start = text.CStr();
+  const char* p = start;
+  for (;;) {
+    const char* q = CharNextA(p);
+    if (q <= p || q - start > kMaxBoxText) break;
+    p = q;
+  }
+  text = TAnsiString(start, (int)(p - start));
+}
+
 void ShowPackageMessage(HANDLE ownFile, const TPackageMessage& message, const TAnsiString& name) {
   TWideText stored;
   uint32_t bytes = (uint32_t)message.length * 2;
@@ -164,6 +181,7 @@ void ShowPackageMessage(HANDLE ownFile, const TPackageMessage& message, const TA
     FillInName(stored, wideName, filled);
     shown = WideToAnsi(filled);
   }
+  CutForMessageBox(shown);
   TAnsiString caption = Argument(0);
   MessageBoxA(nullptr, shown.CStr(), caption.CStr(), kBoxStyle);
   ExitProcess(0);

@@ -1,10 +1,7 @@
 """Verification, package messages and the choice of engine, on the real loader under Wine."""
 import craft
 from conftest import read_log
-from test_spine import DAMAGED
-
-TRUNCATED = ("The setup package has been truncated.  You most likely have an incomplete download.  "
-             "Try downloading it again.")
+from texts import DAMAGED, TRUNCATED
 
 
 def test_truncated_installer(prefix, build):

@@ -1,8 +1,6 @@
 """The loader's first steps under Wine: its own path, the "?" rule, a fixed message box."""
 import winehost
-
-DAMAGED = ("An error occurred while trying to read the setup package.  It has most likely been damaged.  "
-           "Please obtain a new copy from the vendor.")
+from texts import DAMAGED
 
 
 def test_path_outside_the_code_page_shows_the_path_message(prefix):

@@ -136,13 +136,18 @@ class Prefix:
         _run(["wineserver", "-w"], self.env(), self.log)
         self._server()
 
-    def run(self, command_line, restricted=False, count=1, hold_write=None, timeout_ms=60000, env=None,
-            cwd=None):
+    def run(self, command_line, **kw):
         """Starts command_line (exactly as given) through launch.exe and reports."""
+        [result] = self.run_many([command_line], **kw)
+        return result
+
+    def run_many(self, command_lines, restricted=False, count=1, hold_write=None, timeout_ms=60000, env=None):
+        """Runs each command line in turn in one Wine session; the timeout is per run."""
+        assert all("\n" not in c for c in command_lines)
         tag = f"{time.monotonic_ns()}"
         cmd_file = self.kt / f"cmd-{tag}.txt"
         result_file = self.kt / f"result-{tag}.txt"
-        cmd_file.write_bytes(command_line.encode("utf-8"))
+        cmd_file.write_bytes("\n".join(command_lines).encode("utf-8"))
         args = ["wine", r"C:\kt\launch.exe", rf"C:\kt\result-{tag}.txt"]
         if restricted:
             args.append("--restricted")
@@ -151,7 +156,11 @@ class Prefix:
         if hold_write:
             args += ["--hold-write", hold_write]
         args += ["--timeout", str(timeout_ms), rf"C:\kt\cmd-{tag}.txt"]
-        _run(args, self.env(env), self.log, timeout=timeout_ms / 1000 + 60)
-        text = result_file.read_text("utf-8") if result_file.exists() else "error\tno result\n"
+        _run(args, self.env(env), self.log, timeout=len(command_lines) * (timeout_ms / 1000 + 5) + 60)
+        text = result_file.read_text("utf-8") if result_file.exists() else ""
         cmd_file.unlink()
-        return Result(text)
+        chunks = [c for c in text.split("run\t")[1:]]
+        results = [Result(c.split("\n", 1)[1] if "\n" in c else "") for c in chunks]
+        while len(results) < len(command_lines):
+            results.append(Result("error\tno result\n"))
+        return results

@@ -71,6 +71,18 @@ TEST(PackageMessage, DoubleByteNameRoundTrips) {
   ExpectBox(Show(u"[%USER%]", "Windows \x95\x5C", 932), "[Windows \x95\x5C]");
 }
 
+TEST(PackageMessage, LongestTextIsCutToWhatAMessageBoxCarries) {
+  std::u16string text(65535, u'x');
+  text[0] = u'%', text[1] = u'U', text[2] = u'S', text[3] = u'E', text[4] = u'R', text[5] = u'%';
+  ExpectBox(Show(text, "Windows XP"), "Windows XP" + std::string(32766 - 10, 'x'));
+  // On a double-byte code page the cut never splits a character.
+  std::u16string wide(20000, u'\u8868');
+  Outcome o = Show(wide, "", 932);
+  ASSERT_EQ(o.boxes.size(), 1u);
+  EXPECT_EQ(o.boxes[0].text.size(), 32766u);
+  EXPECT_EQ(o.boxes[0].text.substr(32764), "\x95\x5C");
+}
+
 TEST(PackageMessage, TextThatCannotBeReadIsADamagedPackage) {
   struct {
     const char* name;

@@ -8,8 +8,9 @@
  *
  *   launch.exe <result file> [--restricted] [--count N] [--hold-write IMAGE] [--timeout MS]
  *              <command file>
- * The command file holds the program's command line in UTF-8, exactly as it is to be given:
- * Wine would re-quote a command line passed as arguments.
+ * The command file holds the program's command line in UTF-8, exactly as it is to be given
+ * (Wine would re-quote a command line passed as arguments); several lines are several runs,
+ * one after the other, each reported after a line "run<TAB>index".  The timeout is per run.
  */
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -27,7 +28,7 @@ static HWND seen[64];
 static int seenCount;
 
 static void PutEscaped(const wchar_t* text) {
-  char utf8[16384];
+  static char utf8[280000];
   int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, NULL, NULL);
   if (n <= 0) return;
   for (const char* p = utf8; *p; p++) {
@@ -50,10 +51,10 @@ static BOOL CALLBACK OnWindow(HWND wnd, LPARAM unused) {
   for (int i = 0; i < seenCount; i++)
     if (seen[i] == wnd) return TRUE;
   if (seenCount < 64) seen[seenCount++] = wnd;
-  static wchar_t caption[4096], text[8192];
+  static wchar_t caption[4096], text[70000];
   caption[0] = text[0] = 0;
   GetWindowTextW(wnd, caption, 4096);
-  GetDlgItemTextW(wnd, 0xFFFF, text, 8192);
+  GetDlgItemTextW(wnd, 0xFFFF, text, 70000);
   fputs("box\t", out);
   PutEscaped(caption);
   fputs("\t", out);
@@ -77,36 +78,10 @@ static HANDLE RestrictedToken(void) {
   return restricted;
 }
 
-int wmain(void) {
-  int argc;
-  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-  if (argc < 3) return 2;
-  out = _wfopen(argv[1], L"wb");
-  if (!out) return 2;
-  int restricted = 0, count = 1;
-  DWORD timeout = 60000;
-  const wchar_t* holdImage = NULL;
-  for (int i = 2; i < argc - 1; i++) {
-    if (!wcscmp(argv[i], L"--restricted")) restricted = 1;
-    else if (!wcscmp(argv[i], L"--count") && i + 1 < argc) count = _wtoi(argv[++i]);
-    else if (!wcscmp(argv[i], L"--timeout") && i + 1 < argc) timeout = (DWORD)_wtoi(argv[++i]);
-    else if (!wcscmp(argv[i], L"--hold-write") && i + 1 < argc) holdImage = argv[++i];
-  }
-  if (count < 1 || count > MAX_PROCS) count = 1;
-  static char utf8[16384];
-  static wchar_t cmd[8192];
-  FILE* cf = _wfopen(argv[argc - 1], L"rb");
-  if (!cf) return 2;
-  size_t len = fread(utf8, 1, sizeof utf8 - 1, cf);
-  fclose(cf);
-  utf8[len] = 0;
-  if (!MultiByteToWideChar(CP_UTF8, 0, utf8, -1, cmd, 8192)) return 2;
-
-  HANDLE token = restricted ? RestrictedToken() : NULL;
-  if (restricted && !token) {
-    fputs("error\trestricted token\n", out);
-    return 3;
-  }
+/* Starts count copies of one command line and sees them through; 0 when they ran. */
+static int RunOne(const wchar_t* cmd, HANDLE token, int count, const wchar_t* holdImage, DWORD timeout) {
+  procCount = 0;
+  seenCount = 0;
   HANDLE procs[MAX_PROCS], threads[MAX_PROCS];
   DWORD flags = CREATE_SUSPENDED;
   for (int i = 0; i < count; i++) {
@@ -161,8 +136,57 @@ int wmain(void) {
     DWORD code = 0;
     GetExitCodeProcess(procs[i], &code);
     fprintf(out, "exit\t%lu\n", code);
+    CloseHandle(procs[i]);
+    CloseHandle(threads[i]);
   }
   if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+  fflush(out);
+  return 0;
+}
+
+int wmain(void) {
+  int argc;
+  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  if (argc < 3) return 2;
+  out = _wfopen(argv[1], L"wb");
+  if (!out) return 2;
+  int restricted = 0, count = 1;
+  DWORD timeout = 60000;
+  const wchar_t* holdImage = NULL;
+  for (int i = 2; i < argc - 1; i++) {
+    if (!wcscmp(argv[i], L"--restricted")) restricted = 1;
+    else if (!wcscmp(argv[i], L"--count") && i + 1 < argc) count = _wtoi(argv[++i]);
+    else if (!wcscmp(argv[i], L"--timeout") && i + 1 < argc) timeout = (DWORD)_wtoi(argv[++i]);
+    else if (!wcscmp(argv[i], L"--hold-write") && i + 1 < argc) holdImage = argv[++i];
+  }
+  if (count < 1 || count > MAX_PROCS) count = 1;
+  static char utf8[1 << 20];
+  static wchar_t cmd[1 << 20];
+  FILE* cf = _wfopen(argv[argc - 1], L"rb");
+  if (!cf) return 2;
+  size_t len = fread(utf8, 1, sizeof utf8 - 1, cf);
+  fclose(cf);
+  utf8[len] = 0;
+  if (!MultiByteToWideChar(CP_UTF8, 0, utf8, -1, cmd, 1 << 20)) return 2;
+
+  HANDLE token = restricted ? RestrictedToken() : NULL;
+  if (restricted && !token) {
+    fputs("error\trestricted token\n", out);
+    return 3;
+  }
+  /* One command line per line; each run's report follows a "run" line. */
+  int index = 0;
+  for (wchar_t* line = cmd; line && *line;) {
+    wchar_t* next = wcschr(line, L'\n');
+    if (next) *next++ = 0;
+    size_t n = wcslen(line);
+    if (n && line[n - 1] == L'\r') line[n - 1] = 0;
+    if (*line) {
+      fprintf(out, "run\t%d\n", index++);
+      RunOne(line, token, count, holdImage, timeout);
+    }
+    line = next;
+  }
   fclose(out);
   return 0;
 }
