@@ -192,14 +192,22 @@ bool UnitToBytes(char16_t u, std::string& out) {
         out += (char)(d.pair & 0xFF);
         return true;
       }
-    for (unsigned lead = 0x81; lead <= 0xFC; lead++) {
-      if (!IsLeadByte((unsigned char)lead)) continue;
-      for (unsigned trail = 0x40; trail <= 0xFC; trail++)
-        if (PairToUnit((uint16_t)(lead << 8 | trail)) == u) {
-          out += (char)lead;
-          out += (char)trail;
-          return true;
+    // The first pair that maps to the unit, from a table made once.
+    static std::vector<uint16_t> reverse;
+    if (reverse.empty()) {
+      reverse.assign(65536, 0);
+      for (unsigned lead = 0x81; lead <= 0xFC; lead++) {
+        if (!((lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC))) continue;
+        for (unsigned trail = 0x40; trail <= 0xFC; trail++) {
+          uint16_t pair = (uint16_t)(lead << 8 | trail);
+          if (!reverse[PairToUnit(pair)]) reverse[PairToUnit(pair)] = pair;
         }
+      }
+    }
+    if (uint16_t pair = reverse[u]) {
+      out += (char)(pair >> 8);
+      out += (char)(pair & 0xFF);
+      return true;
     }
     return false;
   }
