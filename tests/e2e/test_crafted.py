@@ -129,18 +129,25 @@ def header_cases():
     return cases
 
 
-def check_endings(prefix, tmp_path, cases):
+def run_cases(prefix, cases, timeout_ms):
+    """Runs every installer once in one Wine session, each with its own log and its own
+    temporary folder; yields (name, expected, result, exe, copies left, engine runs)."""
     lines = []
     for i, (_, data, _) in enumerate(cases):
         exe = prefix.put(data, f"C:\\kt\\c\\case{i}.exe")
         prefix.host(f"C:\\kt\\t{i}").mkdir(parents=True)
         lines.append(f'"{exe}" /log=C:\\kt\\c\\case{i}.log /temp C:\\kt\\t{i}')
-    results = prefix.run_many(lines, timeout_ms=8000)
-    failures = []
+    results = prefix.run_many(lines, timeout_ms=timeout_ms)
     for i, ((name, _, expected), r) in enumerate(zip(cases, results)):
-        exe = f"C:\\kt\\c\\case{i}.exe"
         left = sorted(p.name for p in prefix.host(f"C:\\kt\\t{i}").iterdir())
         runs = read_log(prefix, f"C:\\kt\\c\\case{i}.log")
+        yield name, expected, r, f"C:\\kt\\c\\case{i}.exe", left, runs
+
+
+def check_endings(prefix, cases):
+    failures = []
+    for name, expected, r, exe, left, runs in run_cases(prefix, cases, timeout_ms=8000):
+        copy = exe.rsplit("\\", 1)[1]
         got = None
         if r.errors or len(r.exits) != 1 or r.exits[0] != 0:
             got = f"no defined ending: {r}"
@@ -149,12 +156,12 @@ def check_endings(prefix, tmp_path, cases):
                 got = f"boxes {r.boxes}, engine runs {len(runs)}"
             elif expected == "engine" and (left or not runs[0].get("ended")):
                 got = f"copy left {left}"
-            elif expected == "detached" and left != [f"case{i}.exe"]:
+            elif expected == "detached" and left != [copy]:
                 got = f"detached copy {left}"
         else:
             text = {"damaged": DAMAGED, "truncated": TRUNCATED, "launch": LAUNCH}.get(expected)
             text = text if text is not None else expected[1]
-            keeps = [f"case{i}.exe"] if expected == "launch" else []
+            keeps = [copy] if expected == "launch" else []
             if r.boxes != [(exe, text)] or runs or left != keeps:
                 got = f"boxes {[(c, t[:80]) for c, t in r.boxes]}, engine runs {len(runs)}, left {left}"
         if got:
@@ -162,12 +169,12 @@ def check_endings(prefix, tmp_path, cases):
     assert not failures, "\n".join(failures)
 
 
-def test_locator_fields_at_their_extremes(prefix, tmp_path):
-    check_endings(prefix, tmp_path, locator_cases())
+def test_locator_fields_at_their_extremes(prefix):
+    check_endings(prefix, locator_cases())
 
 
-def test_header_fields_at_their_extremes(prefix, tmp_path):
-    check_endings(prefix, tmp_path, header_cases())
+def test_header_fields_at_their_extremes(prefix):
+    check_endings(prefix, header_cases())
 
 
 def mutations(count, seed=20261211):
@@ -198,27 +205,19 @@ def mutations(count, seed=20261211):
 
 def test_random_mutations_end_in_a_defined_way(prefix):
     cases = mutations(300)
-    lines = []
-    for i, (_, data, _) in enumerate(cases):
-        exe = prefix.put(data, f"C:\\kt\\m\\m{i}.exe")
-        prefix.host(f"C:\\kt\\mt{i}").mkdir(parents=True)
-        lines.append(f'"{exe}" /log=C:\\kt\\m\\m{i}.log /temp C:\\kt\\mt{i}')
-    results = prefix.run_many(lines, timeout_ms=5000)
     failures = []
-    for i, r in enumerate(results):
-        exe = f"C:\\kt\\m\\m{i}.exe"
-        left = sorted(p.name for p in prefix.host(f"C:\\kt\\mt{i}").iterdir())
-        runs = read_log(prefix, f"C:\\kt\\m\\m{i}.log")
+    for name, _, r, exe, left, runs in run_cases(prefix, cases, timeout_ms=5000):
+        data = cases[int(name.split()[1])][1]
         if r.errors or r.exits != [0]:
-            failures.append(f"m{i}: {r}")
+            failures.append(f"{name}: {r}")
         elif r.boxes:
             # One box in the loader's style.  Its text may be any: a message record changed
             # with the CRC made right points the package's text at other bytes of the file.
             [(caption, text)] = r.boxes
             if caption != exe or runs or (left and text != LAUNCH):
-                failures.append(f"m{i}: box {text[:60]!r}, runs {len(runs)}, left {left}")
+                failures.append(f"{name}: box {text[:60]!r}, runs {len(runs)}, left {left}")
         elif len(runs) != 1:
-            failures.append(f"m{i}: no box and {len(runs)} engine runs")
-        elif left and struct.unpack_from("<I", cases[i][1], 148)[0] == 0:
-            failures.append(f"m{i}: copy left {left} by an installer that is not detached")
+            failures.append(f"{name}: no box and {len(runs)} engine runs")
+        elif left and struct.unpack_from("<I", data, 148)[0] == 0:
+            failures.append(f"{name}: copy left {left} by an installer that is not detached")
     assert not failures, "\n".join(failures)
