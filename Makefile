@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 PYTHON := /usr/bin/python3
 
-.PHONY: deps build demo test unit asan e2e bench fuzz-build fuzz-smoke clean
+.PHONY: deps build demo test unit asan e2e bench fuzz-build fuzz-smoke fuzz-coverage clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -60,3 +60,17 @@ fuzz-smoke: fuzz-build
 	  $(FUZZ_BUILD)/scratch/pack tests/fuzz/corpus/pack 2>$(FUZZ_BUILD)/fuzz_pack.log \
 	  || { tail -n 60 $(FUZZ_BUILD)/fuzz_pack.log; exit 1; }
 	@grep -E '^(stat::number_of_executed_units|Done)' $(FUZZ_BUILD)/fuzz_pack.log | sed 's/^/fuzz_pack: /'
+
+# Coverage of the loader's own code reached by a corpus (default: the seeds), e.g. after a
+# campaign:  make fuzz-coverage CORPUS=/path/to/campaign/corpus
+COV_BUILD ?= build-cov
+CORPUS ?= tests/fuzz/corpus/loader
+fuzz-coverage: deps
+	@CC=clang-14 CXX=clang++-14 cmake -S . -B $(COV_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKESTRUNE_FUZZ=ON \
+	  -DKESTRUNE_COVERAGE=ON -DKESTRUNE_WINDOWS=OFF -DKESTRUNE_DIST=$(CURDIR)/$(COV_BUILD)/dist >/dev/null
+	@cmake --build $(COV_BUILD) -j$(JOBS) --target fuzz_loader >/dev/null
+	@rm -f $(COV_BUILD)/*.profraw
+	@LLVM_PROFILE_FILE=$(COV_BUILD)/fuzz-%p.profraw $(COV_BUILD)/tests/fuzz/fuzz_loader -runs=0 $(CORPUS) 2>/dev/null
+	@llvm-profdata-14 merge -sparse $(COV_BUILD)/*.profraw -o $(COV_BUILD)/fuzz.profdata
+	@llvm-cov-14 report $(COV_BUILD)/tests/fuzz/fuzz_loader -instr-profile=$(COV_BUILD)/fuzz.profdata \
+	  $(filter-out src/loader/Runtime.cpp,$(wildcard src/loader/*.cpp src/loader/*.h))
