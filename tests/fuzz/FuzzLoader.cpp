@@ -1,7 +1,7 @@
 // libFuzzer target: the whole loader sequence in the simulated Windows, with the fuzzer's
 // bytes as the installer file.  The first four bytes choose the command line, the Windows
-// version, bitness, administrator membership and a few failures of the machine; the rest is
-// the file.  Every run must end in one defined way: one message box, or one started engine.
+// version and its registry values, bitness, administrator membership and a few failures of
+// the machine; the rest is the file.  Every run must end in one defined way: one message box, or one started engine.
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -103,6 +103,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (v.display) m.registry["DisplayVersion"] = std::string(v.display) + '\0';
   if (v.release) m.registry["ReleaseId"] = std::string(v.release) + '\0';
   m.registryOpenFails = more & 0x04;
+  // The Windows 10 and 11 steps at their bounds, and values no registry should hold.
+  static const char* const kBuilds[] = {nullptr, "21999", "22000", "19041", "19042", "19043", "19044", nullptr};
+  unsigned build = (more >> 3) & 7;
+  if (build == 7)
+    m.registry["CurrentBuild"] = std::string(65, '9');
+  else if (kBuilds[build])
+    m.registry["CurrentBuild"] = std::string(kBuilds[build]) + '\0';
+  switch (more >> 6) {
+    case 1: m.registry.erase("ReleaseId"), m.registry.erase("DisplayVersion"); break;
+    case 2: m.registry["ReleaseId"] = std::string("1507", 5), m.registry["DisplayVersion"] = std::string(64, 'H'); break;
+    case 3: m.registry["ReleaseId"] = "1234", m.registry["DisplayVersion"] = "%USER%"; break;
+    default: break;
+  }
 
   m.wow64 = (simwin::Wow64)(probes & 3);
   m.administrator = probes & 0x04;
