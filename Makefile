@@ -53,7 +53,7 @@ fuzz-build: deps
 fuzz-smoke: fuzz-build
 	@rm -rf $(FUZZ_BUILD)/scratch && mkdir -p $(FUZZ_BUILD)/scratch/loader $(FUZZ_BUILD)/scratch/pack
 	@$(FUZZ_BUILD)/tests/fuzz/fuzz_loader $(FUZZ_FLAGS) -max_total_time=35 -artifact_prefix=$(FUZZ_BUILD)/ \
-	  $(FUZZ_BUILD)/scratch/loader tests/fuzz/corpus/loader 2>$(FUZZ_BUILD)/fuzz_loader.log \
+	  $(FUZZ_BUILD)/scratch/loader tests/fuzz/corpus/loader tests/fuzz/corpus/loader-reached 2>$(FUZZ_BUILD)/fuzz_loader.log \
 	  || { tail -n 60 $(FUZZ_BUILD)/fuzz_loader.log; exit 1; }
 	@grep -E '^(stat::number_of_executed_units|Done)' $(FUZZ_BUILD)/fuzz_loader.log | sed 's/^/fuzz_loader: /'
 	@$(FUZZ_BUILD)/tests/fuzz/fuzz_pack $(FUZZ_FLAGS) -max_total_time=25 -artifact_prefix=$(FUZZ_BUILD)/ \
