@@ -51,28 +51,24 @@ int WINAPI wWinMain(HINSTANCE a, HINSTANCE b, LPWSTR c, int d) {
     else if (!wcsncmp(argv[i], L"/exit=", 6)) code = _wtoi(argv[i] + 6);
     else if (!wcsncmp(argv[i], L"/linger=", 8)) linger = _wtoi(argv[i] + 8);
   }
-  if (log) {
-    FILE* f = _wfopen(log, L"ab");
-    if (f) {
-      wchar_t text[4096];
-      GetModuleFileNameW(NULL, text, 4096);
-      Line(f, "path", text);
-      Line(f, "cmdline", GetCommandLineW());
-      GetCurrentDirectoryW(4096, text);
-      Line(f, "cwd", text);
-      fprintf(f, "elevated=%d\nadmin=%d\nbits=%d\n", Elevated(), Admin(), (int)sizeof(void*) * 8);
-      fclose(f);
-    }
+  wchar_t self[4096];
+  GetModuleFileNameW(NULL, self, 4096);
+  FILE* f = log ? _wfopen(log, L"ab") : NULL;
+  if (f) {
+    wchar_t cwd[4096];
+    GetCurrentDirectoryW(4096, cwd);
+    Line(f, "path", self);
+    Line(f, "cmdline", GetCommandLineW());
+    Line(f, "cwd", cwd);
+    fprintf(f, "elevated=%d\nadmin=%d\nbits=%d\n", Elevated(), Admin(), (int)sizeof(void*) * 8);
+    fclose(f);
   }
   if (linger > 0) Sleep((DWORD)linger);
-  if (log) {
-    FILE* f = _wfopen(log, L"ab");
-    if (f) {
-      wchar_t self[4096];
-      GetModuleFileNameW(NULL, self, 4096);
-      Line(f, "ended", self);
-      fclose(f);
-    }
+  /* Reopened at the end: another engine may share the log in the meantime. */
+  f = log ? _wfopen(log, L"ab") : NULL;
+  if (f) {
+    Line(f, "ended", self);
+    fclose(f);
   }
   return code;
 }
