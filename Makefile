@@ -6,8 +6,10 @@ PYTHON := /usr/bin/python3
 
 .PHONY: deps build demo test unit asan e2e bench fuzz-build fuzz-smoke fuzz-coverage clean
 
+# Also says, once per make command, whether 32-bit Windows programs run natively or emulated.
 deps:
 	@bash scripts/install-deps.sh
+	@[ "$(MAKELEVEL)" != 0 ] || bash scripts/i386-mode.sh
 
 build: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

@@ -28,7 +28,8 @@ def main():
                         "-o", str(installer)], check=True)
         subprocess.run([str(winehost.DIST / "kestrune-pack"), "verify", str(installer)], check=True)
 
-        print("\nStarting a fresh Wine prefix (the first run makes a template, about 20 s) ...")
+        print(f"\n{winehost.mode_line()}.")
+        print("Starting a fresh Wine prefix (the first run makes a template, about 20 s) ...")
         prefix = winehost.Prefix(work)
         try:
             exe = prefix.put(installer, "C:\\Downloads\\KestruneDemoSetup.exe")

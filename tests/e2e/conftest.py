@@ -7,6 +7,10 @@ E32 = winehost.E2E_BIN / "engine32.exe"
 E64 = winehost.E2E_BIN / "engine64.exe"
 
 
+def pytest_report_header():
+    return winehost.mode_line()
+
+
 @pytest.fixture
 def prefix(tmp_path):
     p = winehost.Prefix(tmp_path)
