@@ -92,6 +92,10 @@ TAnsiString ExtractDirectory(const TAnsiString& path) {
   return TAnsiString(path.CStr(), LastSeparator(path) + 1);
 }
 
+bool EndsWithSeparator(const TAnsiString& path) {
+  return !path.IsEmpty() && LastSeparator(path) == path.Length() - 1;
+}
+
 TAnsiString ExtractName(const TAnsiString& path) {
   int from = LastSeparator(path) + 1;
   return TAnsiString(path.CStr() + from, path.Length() - from);

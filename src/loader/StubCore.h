@@ -36,6 +36,8 @@ TAnsiString Argument(int index);
 int ArgumentCount();
 TAnsiString ExtractDirectory(const TAnsiString& path);
 TAnsiString ExtractName(const TAnsiString& path);
+// True when the path's last character (a whole double-byte one included) is a backslash.
+bool EndsWithSeparator(const TAnsiString& path);
 bool FileExists(const TAnsiString& path);
 bool SameTextAscii(const TAnsiString& a, const char* b);
 bool Contains(const TAnsiString& text, const char* part);

@@ -21,7 +21,7 @@ TAnsiString SelectTempFolder() {
       break;
     }
   }
-  if (folder.Last() != '\\') folder.Append('\\');
+  if (!EndsWithSeparator(folder)) folder.Append('\\');
   return folder;
 }
 

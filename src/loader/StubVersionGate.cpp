@@ -57,7 +57,10 @@ static bool InReleaseBounds(const TPackageHeader& header, uint16_t release) {
 static void CheckWindows10And11(HANDLE ownFile, const TPackageHeader& header) {
   HKEY key = nullptr;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCurrentVersionKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+  // Zeroed once: a value stored without its terminator then reads to the end of what this
+  // or an earlier value left, never into whatever the stack held.
   uint8_t buffer[kRegistryBufferSize];
+  StubZero(buffer, sizeof buffer);
   DWORD size;
   if (!ReadValue(key, "CurrentBuild", buffer, &size)) {
     RegCloseKey(key);

@@ -66,6 +66,30 @@ TEST(TempFolder, ExamplesOfTheFolderRules) {
   }
 }
 
+// Under code page 932 the backslash that the folder gets is decided by its last character:
+// ソ is 0x83 0x5C, and its trail byte is no separator.
+TEST(TempFolder, TrailingBackslashByLastCharacterUnderCodePage932) {
+  const std::string so = "\x83\x5C";
+  struct Row {
+    std::string commandLine, tempPath, copy;
+  } rows[] = {
+      {"setup.exe /temp D:\\" + so, kTemp, "D:\\" + so + "\\setup.exe"},
+      {"setup.exe /temp D:\\" + so + "\\", kTemp, "D:\\" + so + "\\setup.exe"},
+      {"setup.exe /temp D:\\" + so + "\\Work", kTemp, "D:\\" + so + "\\Work\\setup.exe"},
+      {"setup.exe", "C:\\" + so, "C:\\" + so + "\\setup.exe"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.commandLine + " temp " + r.tempPath);
+    Machine m = Installer(r.commandLine);
+    m.codePage = 932;
+    m.tempPath = r.tempPath;
+    for (const std::string& dir : {"D:\\" + so, "D:\\" + so + "\\Work", "C:\\" + so}) m.AddDirectory(dir);
+    Outcome o = RunLoaderEntry(m);
+    ASSERT_TRUE(o.boxes.empty()) << o.boxes[0].text;
+    EXPECT_EQ(CopyPath(o), r.copy);
+  }
+}
+
 TEST(TempFolder, TempPathQueryAndItsGaps) {
   Machine m = Installer("setup.exe");
   Outcome o = RunLoaderEntry(m);

@@ -12,8 +12,15 @@ struct Gate {
   uint16_t minRelease = 0, maxRelease = 9999;
 };
 
+// Leaves a stretch of the stack below the caller full of non-zero bytes, so that a buffer
+// that the next call does not initialise shows it.
+__attribute__((noinline)) void DirtyStack() {
+  volatile uint8_t junk[16384];
+  for (size_t i = 0; i < sizeof junk; i++) junk[i] = 0xA5;
+}
+
 // Runs the gate with the message "%USER%", so that a refusal shows the name alone.
-Outcome Check(const Gate& g, const std::function<void(Machine&)>& setUp = nullptr) {
+Outcome Check(const Gate& g, const std::function<void(Machine&)>& setUp = nullptr, bool dirtyStack = false) {
   Package p;
   p.AddEngine(EngineBytes(100), 32);
   memset(&p.header.supportedVersions, 0, sizeof p.header.supportedVersions);
@@ -24,8 +31,9 @@ Outcome Check(const Gate& g, const std::function<void(Machine&)>& setUp = nullpt
   Machine m = MachineWith(p.Finish());
   m.major = g.major, m.minor = g.minor, m.platformId = g.platform;
   if (setUp) setUp(m);
-  return simwin::Run(m, [] {
+  return simwin::Run(m, [dirtyStack] {
     HANDLE h = VerifyPackage();
+    if (dirtyStack) DirtyStack();
     CheckWindowsVersion(h, gHeader);
     simwin::Note("accepted " + std::to_string(gVersionInfo.dwMajorVersion));
   });
@@ -139,14 +147,17 @@ struct Registry {
   std::string build, display, release;
 };
 
-Outcome CheckWindows10(Gate g, const Registry& r, bool openFails = false) {
-  return Check(g, [&](Machine& m) {
+Outcome CheckWindows10(Gate g, const Registry& r, bool openFails = false, bool dirtyStack = false) {
+  return Check(
+      g,
+      [&](Machine& m) {
     m.registryOpenFails = openFails;
     m.registry.clear();
     if (r.build != "-") m.registry["CurrentBuild"] = r.build;
     if (r.display != "-") m.registry["DisplayVersion"] = r.display;
     if (r.release != "-") m.registry["ReleaseId"] = r.release;
-  });
+      },
+      dirtyStack);
 }
 
 // A string value as Windows stores it, with its terminating zero.
@@ -212,6 +223,31 @@ TEST(VersionGate, Windows10And11Steps) {
     else
       ExpectAccepted(o);
     for (const simwin::Call& q : o.CallsTo("RegQueryValueExA")) EXPECT_EQ(q.Arg(2), "64");
+  }
+}
+
+// Values stored without their terminator, read after the stack was dirtied: the name is the
+// buffer's bytes up to the first zero, the earlier value's leftovers included, and nothing
+// of what the stack held before.
+TEST(VersionGate, UnterminatedValuesNameOnlyWhatWasRead) {
+  const struct Row {
+    const char* name;
+    uint16_t minRelease, maxRelease;
+    std::string build, display, release;
+    const char* refusal;
+  } rows[] = {
+      {"DisplayVersion over CurrentBuild", 0, 9998, "19044", "21H2", "-", "Windows 10 21H24"},
+      {"DisplayVersion as long as CurrentBuild", 0, 9998, "19045", "22H2x", "-", "Windows 10 22H2x"},
+      {"ReleaseId outside the table", 1600, 9999, "14000", "-", "1234", "Windows 10 12340"},
+      {"ReleaseId longer than CurrentBuild", 1600, 9999, "9999", "-", "123456", "Windows 10 123456"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    Gate g;
+    g.bits = {10};
+    g.minRelease = r.minRelease;
+    g.maxRelease = r.maxRelease;
+    ExpectRefused(CheckWindows10(g, Registry{r.build, r.display, r.release}, false, /*dirtyStack=*/true), r.refusal);
   }
 }
 
