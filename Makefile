@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 PYTHON := /usr/bin/python3
 
-.PHONY: deps build demo test unit asan e2e bench fuzz-build fuzz-smoke fuzz-coverage clean
+.PHONY: deps build demo test unit asan e2e bench install package fuzz-build fuzz-smoke fuzz-coverage clean
 
 # Also says, once per make command, whether 32-bit Windows programs run natively or emulated.
 deps:
@@ -35,6 +35,16 @@ test: build
 	@$(MAKE) --no-print-directory asan
 	@$(MAKE) --no-print-directory fuzz-smoke
 	@$(PYTHON) -m pytest -q -p no:cacheprovider tests
+
+# kestrune-pack in $(PREFIX)/bin and the loader in $(PREFIX)/share/kestrune (DESTDIR is honoured).
+PREFIX ?= /usr/local
+install: build
+	@cmake --install $(BUILD) --prefix $(PREFIX) --strip
+
+# The Debian package in dist/: kestrune_<version>_amd64.deb.
+package: build
+	@cd $(BUILD) && cpack -G DEB >/dev/null
+	@ls dist/kestrune_*.deb
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) dist

@@ -30,7 +30,7 @@ export DEBIAN_FRONTEND=noninteractive
 PKGS=(cmake g++ make pkg-config
       mingw-w64 g++-mingw-w64-i686 g++-mingw-w64-x86-64
       wine wine32:i386 wine64
-      liblzma-dev xz-utils googletest libgtest-dev libcli11-dev
+      liblzma-dev xz-utils googletest libgtest-dev libcli11-dev nlohmann-json3-dev
       python3-pytest python3-pefile osslsigncode
       clang-14 llvm-14 libclang-rt-14-dev
       zlib1g-dev dpkg-dev openssl)

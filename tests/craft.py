@@ -153,6 +153,20 @@ def refresh_crc(data):
     return patch_locator(data, checked_crc=zlib.crc32(region))
 
 
+def unpack_deb(work):
+    """Makes the Debian package with CPack and unpacks it into work/root; returns the root
+    and the package's control fields."""
+    work = Path(work)
+    subprocess.run(["cpack", "-G", "DEB", "--config", ROOT / "build" / "CPackConfig.cmake", "-B", work], check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
+    [deb] = sorted(ROOT.glob("dist/kestrune_*_amd64.deb"))
+    root = work / "root"
+    subprocess.run(["dpkg-deb", "-x", deb, root], check=True)
+    info = subprocess.run(["dpkg-deb", "-f", deb, "Package", "Version", "Depends"], check=True,
+                          stdout=subprocess.PIPE, text=True).stdout
+    return root, info
+
+
 def pack(*args, check=True):
     """Runs kestrune-pack."""
     return subprocess.run([str(PACK), *map(str, args)], stdout=subprocess.PIPE, stderr=subprocess.PIPE,

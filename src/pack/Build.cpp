@@ -3,6 +3,10 @@
 // with the whole package under the CRC-32, the locator at 128 and the version block filled.
 #include <string.h>
 
+#include <atomic>
+#include <mutex>
+#include <thread>
+
 #include "CRC32.h"
 #include "Pack.h"
 
@@ -30,9 +34,44 @@ std::string Utf16Bytes(const std::u16string& text) {
   return bytes;
 }
 
+// One engine compressed, with its input bytes counted for the progress line.
+struct Compressed {
+  std::string packed;
+  uint8_t props[5] = {0, 0, 0, 0, 0};
+  std::atomic<uint64_t> bytesIn{0};
+  std::exception_ptr error;
+};
+
+void Compress(const std::string& data, const LzmaSettings& settings, Compressed& out, const std::function<void()>& tick) {
+  try {
+    out.packed = LzmaEncode(data, settings, out.props, [&](uint64_t n) {
+      out.bytesIn = n;
+      if (tick) tick();
+    });
+  } catch (...) {
+    out.error = std::current_exception();
+  }
+}
+
 }  // namespace
 
-std::string BuildInstaller(const BuildOptions& o) {
+std::u16string DefaultBitnessMessage(Bitness bitness) {
+  switch (bitness) {
+    case Bitness::Only64:
+      return u"This installer needs a 64-bit version of Windows.  It cannot run on this 32-bit Windows.";
+    case Bitness::Only32:
+      return u"This installer is for 32-bit Windows only.  It cannot run on this 64-bit Windows.";
+    default:
+      return u"This installer has no setup program that can run on this Windows.";
+  }
+}
+
+std::u16string DefaultUnsupportedMessage() {
+  return u"This installer does not support %USER%.  Please run it on a version of Windows that the product "
+         u"supports.";
+}
+
+std::string BuildInstaller(const BuildOptions& o, const ProgressCallback& onProgress) {
   std::string image = o.loader;
   uint32_t imageEnd = ImageEnd(image);
   if (image.size() != imageEnd)
@@ -72,29 +111,45 @@ std::string BuildInstaller(const BuildOptions& o) {
   message(o.bitnessMessage, header.bitnessMessage);
   message(o.unsupportedMessage, header.unsupportedWindowsMessage);
 
-  uint8_t props[5] = {0, 0, 0, 0, 0};
-  bool havePropsFromFirst = false;
-  auto engine = [&](const std::string& data, TPayloadEntry& entry, const char* what) {
-    uint8_t p[5];
-    if (o.progress) fprintf(stderr, "%s engine, %zu bytes\n", what, data.size());
-    std::string packed = LzmaEncode(data, o.lzma, p, o.progress);
-    // Both engines share one set of properties; the dictionary is the larger one.
-    if (!havePropsFromFirst) {
-      memcpy(props, p, 5);
-      havePropsFromFirst = true;
-    } else {
-      uint32_t a = props[1] | props[2] << 8 | props[3] << 16 | (uint32_t)props[4] << 24;
-      uint32_t b = p[1] | p[2] << 8 | p[3] << 16 | (uint32_t)p[4] << 24;
-      if (b > a) memcpy(props + 1, p + 1, 4);
-    }
+  // Each engine is compressed on its own: two of them on two threads when jobs allows.  An
+  // encoding depends on its data and settings alone, so the bytes never depend on that.
+  Compressed c32, c64;
+  uint64_t total = (need32 ? o.engine32->size() : 0) + (need64 ? o.engine64->size() : 0);
+  std::mutex progressLock;
+  std::function<void()> tick;
+  if (onProgress)
+    tick = [&] {
+      std::lock_guard<std::mutex> hold(progressLock);
+      onProgress(c32.bytesIn + c64.bytesIn, total);
+    };
+  if (need32 && need64 && o.jobs >= 2) {
+    std::thread second([&] { Compress(*o.engine64, o.lzma, c64, tick); });
+    Compress(*o.engine32, o.lzma, c32, tick);
+    second.join();
+  } else {
+    if (need32) Compress(*o.engine32, o.lzma, c32, tick);
+    if (need64) Compress(*o.engine64, o.lzma, c64, tick);
+  }
+  for (Compressed* c : {&c32, &c64})
+    if (c->error) std::rethrow_exception(c->error);
+
+  // Both engines share one set of properties; the dictionary is the larger one.
+  uint8_t props[5];
+  memcpy(props, need32 ? c32.props : c64.props, 5);
+  if (need32 && need64) {
+    uint32_t a = props[1] | props[2] << 8 | props[3] << 16 | (uint32_t)props[4] << 24;
+    uint32_t b = c64.props[1] | c64.props[2] << 8 | c64.props[3] << 16 | (uint32_t)c64.props[4] << 24;
+    if (b > a) memcpy(props + 1, c64.props + 1, 4);
+  }
+  auto engine = [&](const std::string& data, const Compressed& c, TPayloadEntry& entry) {
     CheckOffset(file.size(), "an engine");
     entry.offset = (uint32_t)file.size();
-    entry.packedSize = (uint32_t)packed.size();
+    entry.packedSize = (uint32_t)c.packed.size();
     entry.unpackedSize = (uint32_t)data.size();
-    Append(file, packed, "an engine");
+    Append(file, c.packed, "an engine");
   };
-  if (need32) engine(*o.engine32, header.payload32, "32-bit");
-  if (need64) engine(*o.engine64, header.payload64, "64-bit");
+  if (need32) engine(*o.engine32, c32, header.payload32);
+  if (need64) engine(*o.engine64, c64, header.payload64);
   if (o.bitness == Bitness::Only32) header.payload64.offset = kPayload64Refused;
   memcpy(header.lzmaProperties, props, 5);
   header.setupDataOffset = (uint32_t)file.size();

@@ -6,7 +6,8 @@
 
 namespace kpack {
 
-std::string LzmaEncode(const std::string& data, const LzmaSettings& settings, uint8_t props[5], bool showProgress) {
+std::string LzmaEncode(const std::string& data, const LzmaSettings& settings, uint8_t props[5],
+                       const BytesInCallback& onBytesIn) {
   lzma_options_lzma options;
   if (lzma_lzma_preset(&options, settings.preset | (settings.extreme ? LZMA_PRESET_EXTREME : 0)))
     throw PackError("unknown LZMA preset " + std::to_string(settings.preset));
@@ -26,7 +27,6 @@ std::string LzmaEncode(const std::string& data, const LzmaSettings& settings, ui
   const size_t kChunk = 1 << 20;
   std::string buffer(kChunk, '\0');
   size_t fed = 0;
-  int lastPercent = -1;
   for (;;) {
     if (strm.avail_in == 0 && fed < data.size()) {
       size_t n = std::min(kChunk, data.size() - fed);
@@ -38,26 +38,19 @@ std::string LzmaEncode(const std::string& data, const LzmaSettings& settings, ui
     strm.avail_out = kChunk;
     lzma_ret ret = lzma_code(&strm, fed == data.size() ? LZMA_FINISH : LZMA_RUN);
     out.append(buffer, 0, kChunk - strm.avail_out);
-    if (showProgress && !data.empty()) {
-      int percent = (int)(strm.total_in * 100 / data.size());
-      if (percent != lastPercent) {
-        fprintf(stderr, "\r  compressing: %3d%%", percent);
-        lastPercent = percent;
-      }
-    }
+    if (onBytesIn) onBytesIn(strm.total_in);
     if (ret == LZMA_STREAM_END) break;
     if (ret != LZMA_OK) {
       lzma_end(&strm);
       throw PackError("LZMA encoding failed (" + std::to_string((int)ret) + ")");
     }
   }
-  if (showProgress) fprintf(stderr, "\n");
   lzma_end(&strm);
   return out;
 }
 
 bool LzmaDecodesExactly(const std::string& packed, const uint8_t props[5], uint32_t unpackedSize,
-                        std::string* why) {
+                        std::string* why, std::string* head) {
   if (unpackedSize > 0x7FFFFFFFu) {
     *why = "the unpacked size is 2 GiB or more";
     return false;
@@ -86,6 +79,7 @@ bool LzmaDecodesExactly(const std::string& packed, const uint8_t props[5], uint3
     strm.next_out = scratch;
     strm.avail_out = sizeof scratch;
     ret = lzma_code(&strm, LZMA_FINISH);
+    if (head && head->empty()) head->assign((const char*)scratch, sizeof scratch - strm.avail_out);
   } while (ret == LZMA_OK);
   bool exact = ret == LZMA_STREAM_END && strm.total_out == unpackedSize;
   if (!exact)

@@ -32,6 +32,13 @@ Installer ReadInstaller(const std::string& file) {
   return in;
 }
 
+std::optional<std::string> InstallerProblem(const std::string& file, const Installer& in) {
+  if (ClassifyImage(file).kind == ImageKind::NotWindows) return std::string("not a Windows executable");
+  if (in.locator.packageOffset == 0) return std::string("no package attached (a loader as built?)");
+  if (!in.hasHeader) return std::string("its locator points outside the file");
+  return std::nullopt;
+}
+
 std::optional<std::string> ReadMessage(const std::string& file, const TPackageMessage& message) {
   if (message.offset >= 0x80000000u || !Inside(file, message.offset, 2ull * message.length)) return std::nullopt;
   std::u16string text;
@@ -92,9 +99,18 @@ std::vector<Check> VerifyInstaller(const std::string& file) {
       add(e.name, false, std::to_string(p.packedSize) + " bytes at " + std::to_string(p.offset) + " not inside the file");
       continue;
     }
-    std::string why;
-    bool exact = LzmaDecodesExactly(file.substr(p.offset, p.packedSize), h.lzmaProperties, p.unpackedSize, &why);
+    std::string why, head;
+    bool exact =
+        LzmaDecodesExactly(file.substr(p.offset, p.packedSize), h.lzmaProperties, p.unpackedSize, &why, &head);
     add(e.name, exact, exact ? "decodes to exactly " + std::to_string(p.unpackedSize) + " bytes" : "does not decode: " + why);
+    // What the loader will start: an executable for the Windows that gets this slot.  In
+    // the 32-for-all mode the one 32-bit engine serves 64-bit Windows too.
+    if (exact) {
+      ImageInfo image = ClassifyImage(head);
+      int bits = e.entry == &h.payload32 ? 32 : 64;
+      std::string problem = EngineSlotProblem(image, bits);
+      add(std::string(e.name) + " image", problem.empty(), problem.empty() ? ImageKindText(image) : problem);
+    }
   }
   struct {
     const char* name;

@@ -1,4 +1,6 @@
 """Verification, package messages and the choice of engine, on the real loader under Wine."""
+import subprocess
+
 import craft
 from conftest import read_log
 from texts import DAMAGED, TRUNCATED
@@ -43,3 +45,15 @@ def test_independent_encoder_installer_runs_its_engine(prefix):
     assert r.boxes == [] and r.exit_code == 0
     [run] = read_log(prefix, "C:\\kt\\log.txt")
     assert run["bits"] == "32" and run.get("ended")
+
+
+def test_installer_from_the_debian_package_alone_runs(prefix, tmp_path):
+    root, _ = craft.unpack_deb(tmp_path / "deb")
+    out = tmp_path / "setup.exe"
+    subprocess.run([root / "usr/bin/kestrune-pack", "build", "--engine32", craft.ENGINES / "engine32.exe",
+                    "--engine64", craft.ENGINES / "engine64.exe", "-o", out], check=True, stdout=subprocess.DEVNULL)
+    exe = prefix.put(out, "C:\\kt\\setup.exe")
+    r = prefix.run(f'"{exe}" /log=C:\\kt\\log.txt')
+    assert r.boxes == [] and r.exit_code == 0
+    [run] = read_log(prefix, "C:\\kt\\log.txt")
+    assert run["bits"] == "64" and run.get("ended")

@@ -69,7 +69,7 @@ def main():
     (CORPUS / "pack").mkdir()
     for i, (name, args) in enumerate(packages.items()):
         out = work / f"{name}.exe"
-        craft.pack("build", "--loader", craft.STUB, *args, "--preset", "1", "-o", out)
+        craft.pack("build", "--loader", craft.STUB, "--allow-any-engine", *args, "--preset", "1", "-o", out)
         small = relocate(out.read_bytes())
         (CORPUS / "loader" / name).write_bytes(machines[i % len(machines)] + small)
         (CORPUS / "pack" / name).write_bytes(small)
