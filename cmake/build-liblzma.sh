@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Builds the loader's liblzma from Debian's xz-utils source package: static, decoders only,
-# LZMA1 only, no threads, no NLS.  The result is cached in the build tree; a second run with
+# Builds liblzma from Debian's xz-utils source package: static, LZMA1 only, no threads, no
+# NLS; for the loader decoders only.  The result is cached in the build tree; a second run with
 # the library in place returns at once.
-#   build-liblzma.sh <work dir> <install prefix> <host triplet> [small|fast]
+#   build-liblzma.sh <work dir> <install prefix> <host triplet> [small|fast|tool]
 # small: --enable-small at -Os (what the loader ships)
 # fast:  the default decoder at -O2 (three times the decoder's code; make bench compares)
 # For i686 the code is kept to the i386 instruction set: the loader runs on Windows 95
@@ -11,10 +11,14 @@
 set -euo pipefail
 work=$1 prefix=$2 host=${3:-i686-w64-mingw32} variant=${4:-small}
 [ -f "$prefix/lib/liblzma.a" ] && exit 0
+coders="--disable-encoders --enable-decoders=lzma1 --enable-match-finders="
 case $variant in
   fast) opt="-O2" small="" ;;
   small) opt="-Os" small="--enable-small" ;;
-  *) echo "build-liblzma.sh: variant is fast or small" >&2; exit 2 ;;
+  # kestrune-pack for Windows: encoder and decoder, built as Debian builds its own liblzma,
+  # so that the Windows tool writes the same bytes as the Linux one.
+  tool) opt="-O2" small="" coders="--enable-encoders=lzma1 --enable-decoders=lzma1 --enable-match-finders=hc3,hc4,bt2,bt3,bt4" ;;
+  *) echo "build-liblzma.sh: variant is small, fast or tool" >&2; exit 2 ;;
 esac
 case $host in i686-*) opt="$opt -march=i386" ;; esac
 mkdir -p "$work"
@@ -32,7 +36,7 @@ obj=obj-$host-$variant
 rm -rf "$obj" && mkdir "$obj" && cd "$obj"
 "../$src/configure" --host="$host" --prefix="$prefix" \
   --disable-shared --enable-static \
-  --disable-encoders --enable-decoders=lzma1 --enable-match-finders= \
+  $coders \
   --enable-checks=crc32 --disable-microlzma --disable-lzip-decoder \
   $small --enable-threads=no --disable-nls --disable-assembler \
   --disable-clmul-crc --disable-xz --disable-xzdec --disable-lzmadec --disable-lzmainfo \

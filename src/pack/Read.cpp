@@ -34,6 +34,11 @@ Installer ReadInstaller(const std::string& file) {
 
 std::optional<std::string> InstallerProblem(const std::string& file, const Installer& in) {
   if (ClassifyImage(file).kind == ImageKind::NotWindows) return std::string("not a Windows executable");
+  // The loader leaves bytes 128..151 for the locator and puts its PE header behind them.
+  uint32_t peHeader = 0;
+  memcpy(&peHeader, file.data() + 60, 4);
+  if (peHeader < kLocatorFileOffset + sizeof(TPackageLocator))
+    return std::string("a Windows executable with no room for a package locator (no Kestrune loader)");
   if (in.locator.packageOffset == 0) return std::string("no package attached (a loader as built?)");
   if (!in.hasHeader) return std::string("its locator points outside the file");
   return std::nullopt;

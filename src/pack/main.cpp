@@ -1,17 +1,13 @@
 // kestrune-pack: builds installers from the loader and one or two setup engines, and reads
 // and verifies installers.
-#include <limits.h>
 #include <stdio.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <CLI/CLI.hpp>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "Host.h"
 #include "Pack.h"
 
 using namespace kpack;
@@ -21,26 +17,17 @@ namespace {
 
 const char kLoaderName[] = "Stub98.exe";
 
-bool IsFile(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-// The folder of this executable, or empty when the system does not say.
-std::filesystem::path SelfFolder() {
-  char buffer[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (n <= 0) return {};
-  return std::filesystem::path(std::string(buffer, (size_t)n)).parent_path();
-}
-
 // Where the tool looks for its loader: beside itself (the build tree's dist/, or a folder
 // it was unpacked to), then where an installation keeps it.
 std::vector<std::string> LoaderCandidates() {
-  std::filesystem::path self = SelfFolder();
+  std::string self = SelfFolder();
   if (self.empty()) return {};
-  return {(self / kLoaderName).string(),
-          (self.parent_path() / "share" / "kestrune" / kLoaderName).lexically_normal().string()};
+  const char sep = PathSeparator();
+  size_t up = self.rfind(sep);
+  std::vector<std::string> places = {self + sep + kLoaderName};
+  if (up != std::string::npos)
+    places.push_back(self.substr(0, up) + sep + "share" + sep + "kestrune" + sep + kLoaderName);
+  return places;
 }
 
 std::optional<std::string> FindLoader() {
@@ -56,38 +43,6 @@ std::string LoaderPath(const std::string& given) {
   for (const std::string& path : LoaderCandidates()) looked += (looked.empty() ? "" : " and ") + path;
   throw PackError("no loader found (looked for " + (looked.empty() ? std::string("none") : looked) +
                   "); name one with --loader");
-}
-
-std::string ReadFile(const std::string& path, const char* what, uint64_t limit = UINT64_MAX) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-    throw PackError(std::string("cannot read ") + what + " " + path + ": no such file");
-  if ((uint64_t)st.st_size > limit)
-    throw PackError(std::string(what) + " " + path + " is too large (" + std::to_string(st.st_size) + " bytes)");
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw PackError(std::string("cannot read ") + what + " " + path);
-  std::ostringstream s;
-  s << in.rdbuf();
-  if (in.bad()) throw PackError(std::string("cannot read ") + what + " " + path);
-  return s.str();
-}
-
-// Written to a temporary name and renamed: a refused or failed build leaves no output file.
-void WriteFileAtomically(const std::string& path, const std::string& bytes) {
-  std::string temp = path + ".kestrune-tmp";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), (std::streamsize)bytes.size());
-    out.close();
-    if (!out) {
-      unlink(temp.c_str());
-      throw PackError("cannot write " + path);
-    }
-  }
-  if (rename(temp.c_str(), path.c_str()) != 0) {
-    unlink(temp.c_str());
-    throw PackError("cannot write " + path);
-  }
 }
 
 std::vector<std::string> VersionNames(const TWindowsVersionSet& set) {
@@ -265,7 +220,8 @@ std::u16string MessageFrom(CLI::App* build, const char* option, const std::strin
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int Main(int argc, char** argv) {
+  PrepareConsole();
   CLI::App app{"kestrune-pack: builds, inspects and verifies Kestrune installers"};
   app.require_subcommand(0, 1);
   bool version = false;
@@ -282,7 +238,7 @@ int main(int argc, char** argv) {
   build->add_option("--loader", loader,
                     "The loader as built (Stub98.exe); default: the one beside this tool, or in\n"
                     "../share/kestrune/ from it (kestrune-pack --version names it)")
-      ->check(CLI::ExistingFile);
+      ;
   build->add_option("--engine32", engine32, "The setup engine for 32-bit Windows (an i386 Windows executable)");
   build->add_option("--engine64", engine64, "The setup engine for 64-bit Windows (an x86-64 Windows executable)");
   build->add_flag("--allow-any-engine", allowAnyEngine,
@@ -378,7 +334,7 @@ int main(int argc, char** argv) {
     o.version = versionInfo;
     o.jobs = jobs;
     std::string installer;
-    if (!quiet && isatty(2)) {
+    if (!quiet && StderrIsTerminal()) {
       ProgressLine progress;
       installer = BuildInstaller(o, std::ref(progress));
     } else {
@@ -392,3 +348,17 @@ int main(int argc, char** argv) {
     return 2;
   }
 }
+
+#ifdef _WIN32
+// The command line as Windows has it, in UTF-16, turned into UTF-8 for everything inside.
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; i++) args.push_back(Utf16ToUtf8(std::u16string(argv[i], argv[i] + wcslen(argv[i]))));
+  std::vector<char*> pointers;
+  for (std::string& a : args) pointers.push_back(&a[0]);
+  pointers.push_back(nullptr);
+  return Main(argc, pointers.data());
+}
+#else
+int main(int argc, char** argv) { return Main(argc, argv); }
+#endif

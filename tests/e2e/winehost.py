@@ -157,6 +157,19 @@ class Prefix:
         _run(["wineserver", "-w"], self.env(), self.log)
         self._server()
 
+    def console(self, *args, timeout=300):
+        """Runs a console program of this prefix directly (not through launch.exe), its output
+        sent to files; returns (exit status, stdout, stderr)."""
+        tag = f"{time.monotonic_ns()}"
+        out, err = self.path / f"out-{tag}.txt", self.path / f"err-{tag}.txt"
+        with open(out, "wb") as o, open(err, "wb") as e:
+            rc = subprocess.run(["wine", *map(str, args)], env=self.env(), stdout=o, stderr=e,
+                                timeout=timeout * SLOW).returncode
+        result = (rc, out.read_text("utf-8", "replace"), err.read_text("utf-8", "replace"))
+        out.unlink()
+        err.unlink()
+        return result
+
     def run(self, command_line, **kw):
         """Starts command_line (exactly as given) through launch.exe and reports."""
         [result] = self.run_many([command_line], **kw)

@@ -17,6 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     kpack::ElevationName(in.header.elevationMode);
   }
   kpack::ReadVersionBlock(file);
+  // A file inspect takes for an installer has a header that it read.
+  if (!kpack::InstallerProblem(file, in) && !in.hasHeader) abort();
   std::vector<kpack::Check> checks = kpack::VerifyInstaller(file);
   if (checks.empty()) abort();
   for (const kpack::Check& c : checks)
