@@ -41,10 +41,12 @@ PREFIX ?= /usr/local
 install: build
 	@cmake --install $(BUILD) --prefix $(PREFIX) --strip
 
-# The Debian package in dist/: kestrune_<version>_amd64.deb.
+# In dist/: the Debian package kestrune_<version>_amd64.deb, and the zip for Windows users
+# kestrune-pack-<version>-windows-x64.zip (kestrune-pack.exe, Stub98.exe, the README).
 package: build
 	@cd $(BUILD) && cpack -G DEB >/dev/null
-	@ls dist/kestrune_*.deb
+	@cmake --build $(BUILD) --target windows-zip >/dev/null
+	@ls dist/kestrune_*.deb dist/kestrune-pack-*-windows-x64.zip
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) dist

@@ -167,6 +167,14 @@ def unpack_deb(work):
     return root, info
 
 
+def windows_zip():
+    """Makes the zip for Windows users and returns its path."""
+    subprocess.run(["cmake", "--build", ROOT / "build", "--target", "windows-zip"], check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
+    [zip_path] = sorted(ROOT.glob("dist/kestrune-pack-*-windows-x64.zip"))
+    return zip_path
+
+
 def pack(*args, check=True):
     """Runs kestrune-pack."""
     return subprocess.run([str(PACK), *map(str, args)], stdout=subprocess.PIPE, stderr=subprocess.PIPE,

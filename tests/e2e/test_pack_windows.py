@@ -4,6 +4,10 @@ run by the loader.  A 64-bit program: it runs at native speed even where 32-bit 
 emulated."""
 import hashlib
 import json
+import zipfile
+from pathlib import Path
+
+import pytest
 
 import craft
 import winehost
@@ -14,14 +18,28 @@ TOOL = "C:\\kt\\Kestrune Tools\\kestrune-pack.exe"
 WORK = "C:\\kt\\Setup Work\\漢字"
 
 
-def install_tool(prefix):
-    """kestrune-pack.exe with Stub98.exe beside it, as the zip unpacks."""
-    prefix.put(winehost.DIST / "kestrune-pack.exe", TOOL)
-    prefix.put(winehost.DIST / "Stub98.exe", TOOL.rsplit("\\", 1)[0] + "\\Stub98.exe")
+@pytest.fixture(scope="module")
+def zip_members():
+    """The zip for Windows users: its files by name."""
+    with zipfile.ZipFile(craft.windows_zip()) as z:
+        return {Path(n).name: z.read(n) for n in z.namelist() if not n.endswith("/")}
 
 
-def test_windows_tool_builds_the_linux_tools_bytes_and_the_installer_runs(prefix, tmp_path):
-    install_tool(prefix)
+def test_zip_holds_the_tool_the_loader_and_the_readme(zip_members):
+    assert sorted(zip_members) == ["README.md", "Stub98.exe", "kestrune-pack.exe"]
+    assert zip_members["Stub98.exe"] == (winehost.DIST / "Stub98.exe").read_bytes()
+    assert zip_members["kestrune-pack.exe"] == (winehost.DIST / "kestrune-pack.exe").read_bytes()
+
+
+def install_tool(prefix, zip_members):
+    """The zip's tool and loader unpacked into a folder with a blank in its name."""
+    folder = TOOL.rsplit("\\", 1)[0]
+    for name in ("kestrune-pack.exe", "Stub98.exe"):
+        prefix.put(zip_members[name], f"{folder}\\{name}")
+
+
+def test_windows_tool_builds_the_linux_tools_bytes_and_the_installer_runs(prefix, tmp_path, zip_members):
+    install_tool(prefix, zip_members)
     message = "Für %USER% gibt es dieses Produkt nicht.  Ωμέγα 漢字"
     e32 = prefix.put(craft.ENGINES / "engine32.exe", f"{WORK}\\engine32.exe")
     e64 = prefix.put(craft.ENGINES / "engine64.exe", f"{WORK}\\engine64.exe")
@@ -58,8 +76,8 @@ def test_windows_tool_builds_the_linux_tools_bytes_and_the_installer_runs(prefix
     assert run["bits"] == "64" and run.get("ended")
 
 
-def test_windows_tool_verifies_refuses_and_names_its_loader(prefix):
-    install_tool(prefix)
+def test_windows_tool_verifies_refuses_and_names_its_loader(prefix, zip_members):
+    install_tool(prefix, zip_members)
     e32 = prefix.put(craft.ENGINES / "engine32.exe", "C:\\kt\\in\\engine32.exe")
     rc, _, err = prefix.console(TOOL, "build", "--engine32", e32, "--quiet", "-o", "C:\\kt\\good.exe")
     assert rc == 0, err
