@@ -4,7 +4,7 @@
 #   i386-mode.sh            one line for people
 #   i386-mode.sh --short    native | emulated | unavailable
 # Sourced by install-deps.sh for i386_handler and i386_runs.
-BINFMT=/proc/sys/fs/binfmt_misc
+BINFMT=${KESTRUNE_BINFMT:-/proc/sys/fs/binfmt_misc}  # another folder only for tests
 
 # The enabled binfmt_misc entry that takes i386 ELF programs, if any: its file name.
 # The kernel consults these before its own ELF loader, so such an entry means emulation
