@@ -106,10 +106,6 @@ Json InspectJson(const std::string& file, const Installer& in) {
 int Inspect(const std::string& path, bool json) {
   std::string file = ReadFile(path, "installer");
   Installer in = ReadInstaller(file);
-  const TPackageLocator& l = in.locator;
-  const TPackageHeader& h = in.header;
-  auto message = [&](const TPackageMessage& m) { return ReadMessage(file, m); };
-  auto version = ReadVersionBlock(file);
   std::optional<std::string> problem = InstallerProblem(file, in);
   if (json) {
     Json o = InspectJson(file, in);
@@ -122,31 +118,30 @@ int Inspect(const std::string& path, bool json) {
     fprintf(stderr, "kestrune-pack: %s is not a Kestrune installer: %s\n", path.c_str(), problem->c_str());
     return 1;
   }
+  // An installer: the locator and the header lie inside the file.
+  const TPackageLocator& l = in.locator;
+  const TPackageHeader& h = in.header;
   printf("Installer %s: %llu bytes\n", path.c_str(), (unsigned long long)in.fileSize);
   printf("Locator\n  packageOffset     %u\n  checkedLength     %u\n  checkedCrc        0x%08X\n"
          "  expectedFileSize  %lld\n  detachedMinSize   %u%s\n",
          l.packageOffset, l.checkedLength, l.checkedCrc, (long long)l.expectedFileSize, l.detachedMinSize,
          l.detachedMinSize ? " (detached: the loader does not wait)" : "");
-  if (!in.hasHeader) {
-    printf("No package header inside the file.\n");
-  } else {
-    printf("Header\n  lzmaProperties    %s\n  supportedVersions", Props(h.lzmaProperties).c_str());
-    for (auto& n : VersionNames(h.supportedVersions)) printf(" %s", n.c_str());
-    printf("\n  releases          %u..%u%s\n  elevationMode     %s\n  bitness           %s\n", h.minReleaseId,
-           h.maxReleaseId, h.maxReleaseId >= kNoMaxReleaseId ? " (no upper bound)" : "", ElevationName(h.elevationMode),
-           BitnessName(h));
-    for (auto [name, p] : {std::pair<const char*, const TPayloadEntry*>{"payload32", &h.payload32},
-                           {"payload64", &h.payload64}})
-      printf("  %-17s offset %u, packed %u, unpacked %u\n", name, p->offset, p->packedSize, p->unpackedSize);
-    printf("  setupDataOffset   %u\n", h.setupDataOffset);
-    for (auto [name, m] : {std::pair<const char*, const TPackageMessage*>{"bitnessMessage", &h.bitnessMessage},
-                           {"unsupportedWindowsMessage", &h.unsupportedWindowsMessage}}) {
-      auto text = message(*m);
-      printf("  %s (%u units at %u): %s\n", name, m->length, m->offset,
-             text ? ("\"" + *text + "\"").c_str() : "<not inside the file>");
-    }
+  printf("Header\n  lzmaProperties    %s\n  supportedVersions", Props(h.lzmaProperties).c_str());
+  for (auto& n : VersionNames(h.supportedVersions)) printf(" %s", n.c_str());
+  printf("\n  releases          %u..%u%s\n  elevationMode     %s\n  bitness           %s\n", h.minReleaseId,
+         h.maxReleaseId, h.maxReleaseId >= kNoMaxReleaseId ? " (no upper bound)" : "", ElevationName(h.elevationMode),
+         BitnessName(h));
+  for (auto [name, p] : {std::pair<const char*, const TPayloadEntry*>{"payload32", &h.payload32},
+                         {"payload64", &h.payload64}})
+    printf("  %-17s offset %u, packed %u, unpacked %u\n", name, p->offset, p->packedSize, p->unpackedSize);
+  printf("  setupDataOffset   %u\n", h.setupDataOffset);
+  for (auto [name, m] : {std::pair<const char*, const TPackageMessage*>{"bitnessMessage", &h.bitnessMessage},
+                         {"unsupportedWindowsMessage", &h.unsupportedWindowsMessage}}) {
+    auto text = ReadMessage(file, *m);
+    printf("  %s (%u units at %u): %s\n", name, m->length, m->offset,
+           text ? ("\"" + *text + "\"").c_str() : "<not inside the file>");
   }
-  if (version) {
+  if (auto version = ReadVersionBlock(file)) {
     printf("Version block\n");
     for (auto& [k, v] : version->strings) printf("  %-17s \"%s\"\n", k.c_str(), v.c_str());
   }

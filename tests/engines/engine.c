@@ -13,10 +13,32 @@
 #include <stdio.h>
 #include <wchar.h>
 
-static void Line(FILE* f, const char* key, const wchar_t* value) {
+/* One record of lines, built in memory and appended with one write. */
+static char record[32768];
+static size_t recordLength;
+
+static void Line(const char* key, const wchar_t* value) {
   char utf8[8192];
   if (!WideCharToMultiByte(CP_UTF8, 0, value, -1, utf8, sizeof utf8, NULL, NULL)) utf8[0] = 0;
-  fprintf(f, "%s=%s\n", key, utf8);
+  int n = _snprintf(record + recordLength, sizeof record - recordLength, "%s=%s\n", key, utf8);
+  if (n > 0) recordLength += (size_t)n;
+}
+
+/* Several engines may share one log and start at the same moment: the file is opened for
+ * this engine alone (other openers wait their turn), so records never mix. */
+static void AppendRecord(const wchar_t* log) {
+  HANDLE f;
+  for (int tries = 0; tries < 1000; tries++) {
+    f = CreateFileW(log, FILE_APPEND_DATA, 0, NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (f != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION) break;
+    Sleep(5);
+  }
+  if (f == INVALID_HANDLE_VALUE) return;
+  DWORD written;
+  SetFilePointer(f, 0, NULL, FILE_END);
+  WriteFile(f, record, (DWORD)recordLength, &written, NULL);
+  CloseHandle(f);
+  recordLength = 0;
 }
 
 static int Elevated(void) {
@@ -53,22 +75,20 @@ int WINAPI wWinMain(HINSTANCE a, HINSTANCE b, LPWSTR c, int d) {
   }
   wchar_t self[4096];
   GetModuleFileNameW(NULL, self, 4096);
-  FILE* f = log ? _wfopen(log, L"ab") : NULL;
-  if (f) {
+  if (log) {
     wchar_t cwd[4096];
     GetCurrentDirectoryW(4096, cwd);
-    Line(f, "path", self);
-    Line(f, "cmdline", GetCommandLineW());
-    Line(f, "cwd", cwd);
-    fprintf(f, "elevated=%d\nadmin=%d\nbits=%d\n", Elevated(), Admin(), (int)sizeof(void*) * 8);
-    fclose(f);
+    Line("path", self);
+    Line("cmdline", GetCommandLineW());
+    Line("cwd", cwd);
+    recordLength += (size_t)_snprintf(record + recordLength, sizeof record - recordLength,
+                                      "elevated=%d\nadmin=%d\nbits=%d\n", Elevated(), Admin(), (int)sizeof(void*) * 8);
+    AppendRecord(log);
   }
   if (linger > 0) Sleep((DWORD)linger);
-  /* Reopened at the end: another engine may share the log in the meantime. */
-  f = log ? _wfopen(log, L"ab") : NULL;
-  if (f) {
-    Line(f, "ended", self);
-    fclose(f);
+  if (log) {
+    Line("ended", self);
+    AppendRecord(log);
   }
   return code;
 }
